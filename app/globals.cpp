@@ -1,0 +1,4 @@
+#include "app/globals.h"
+
+std::atomic<bool> startFlag{false};
+std::mutex globalMutex;

@@ -1,0 +1,45 @@
+"""Shows the tool at work where there is no display: runs it on a virtual one for a few seconds,
+saves a screenshot, closes every window with Esc and prints what the tool wrote."""
+
+import os
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build", "win")
+os.environ.setdefault("VARNEL_BUILD_DIR", BUILD)
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+
+from harness import WineSession  # noqa: E402
+
+RUN_SECONDS = 5
+
+
+def main(args):
+    session = WineSession().start()
+    try:
+        run = session.launch(*args)
+        if not args or len(args) % 5:
+            # The tool answers a wrong argument count with its usage box and nothing else.
+            print(session.message_box_text("usage"))
+            session.probe("ok", "usage")
+            status = run.wait_exit()
+            print(f"[demo] exit status {status}")
+            return status
+        windows = session.wait_for_windows(len(args) // 5, visible=True)
+        # Let the windows run for a while; this is a demonstration, not a test.
+        time.sleep(RUN_SECONDS)
+        screenshot = os.path.join(BUILD, "demo-screenshot.png")
+        session.save_screenshot(screenshot)
+        for window in windows:
+            session.send("esc", window.x, window.y)
+        status = run.wait_exit()
+        sys.stdout.write(run.output())
+        print(f"[demo] exit status {status}; screenshot of the virtual display: {screenshot}")
+        return status
+    finally:
+        session.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

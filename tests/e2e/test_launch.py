@@ -1,0 +1,144 @@
+"""The launcher and the window threads, driven on the real executable under Wine."""
+
+import time
+import unittest
+
+from harness import (WS_BORDER, WS_CAPTION, WS_EX_APPWINDOW, WS_POPUP, WS_THICKFRAME,
+                     WineSession, wait_until)
+
+USAGE_TEXT = (
+    "Please run from the command shell and provide \n"
+    "the dimensions of each window to open (x, y, width, height) and the swap behavior "
+    "(S: join swap group, V: wait for vsync, T: swap control tear, N: no sync).\n"
+    "e.g. Varnel  0 0 1920 1200 S   1920 0 1920 1200 S"
+)
+
+session = None
+
+
+def setUpModule():
+    global session
+    session = WineSession().start()
+
+
+def tearDownModule():
+    session.stop()
+
+
+def group(x, y, width=200, height=150, mode="N"):
+    return [x, y, width, height, mode]
+
+
+def close_all_and_finish(test, run):
+    """Closes every tool window and checks the program's clean end."""
+    session.probe("close-all")
+    test.assertEqual(run.wait_exit(), 0)
+    test.assertTrue(run.output().endswith("finished.\n\n"), run.output())
+
+
+class UsageBox(unittest.TestCase):
+    def test_wrong_argument_counts_show_the_usage_box_and_exit_with_1(self):
+        for count in (0, 4, 9, 12):
+            with self.subTest(arguments=count):
+                run = session.launch(*(["10"] * count))
+                self.assertEqual(session.message_box_text("usage"), USAGE_TEXT)
+                self.assertTrue(run.running(), "the program must wait for OK")
+                self.assertEqual(session.windows(), [])
+                self.assertEqual(session.probe("ok", "usage")[0], 0)
+                self.assertEqual(run.wait_exit(), 1)
+                self.assertEqual(run.output(), "")
+                self.assertEqual(session.windows(), [])
+
+
+class StartGate(unittest.TestCase):
+    def test_one_window_is_hidden_until_the_start_then_shown_at_its_rectangle(self):
+        run = session.launch(*group(100, 50, 320, 200))
+        hidden = session.wait_for_windows(1, visible=False)
+        hidden_seen = time.monotonic()
+        shown = session.wait_for_windows(1, visible=True)
+        shown_seen = time.monotonic()
+
+        self.assertEqual((hidden[0].x, hidden[0].y), (100, 50))
+        # The start comes one second after the window was created, never sooner.
+        self.assertGreaterEqual(shown_seen - run.started, 1.0)
+        self.assertLess(shown_seen - hidden_seen, 4.0)
+
+        window = shown[0]
+        self.assertEqual((window.x, window.y, window.width, window.height), (100, 50, 320, 200))
+        self.assertEqual(window.title, "Varnel")
+        self.assertEqual(window.style & WS_POPUP, WS_POPUP)
+        self.assertEqual(window.style & (WS_CAPTION | WS_BORDER | WS_THICKFRAME), 0)
+        self.assertEqual(window.exstyle & WS_EX_APPWINDOW, WS_EX_APPWINDOW)
+        self.assertEqual(run.output(), "\n", "only the opening empty line before any close")
+
+        session.send("esc", 100, 50)
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.output(), "\nfinished.\n\n")
+
+
+class Closing(unittest.TestCase):
+    def test_esc_and_close_end_one_window_each_and_the_last_ends_the_program(self):
+        run = session.launch(*group(0, 0), *group(300, 0), *group(600, 0))
+        windows = session.wait_for_windows(3, visible=True)
+        self.assertEqual(len({w.tid for w in windows}), 3, "one thread per window")
+        self.assertEqual(len({w.pid for w in windows}), 1)
+
+        session.send("esc", 0, 0)
+        session.wait_for_window_gone(0, 0)
+        self.assertEqual(sorted((w.x, w.visible) for w in session.windows()),
+                         [(300, True), (600, True)])
+        self.assertTrue(run.running())
+
+        session.send("close", 300, 0)
+        session.wait_for_window_gone(300, 0)
+        self.assertEqual([(w.x, w.visible) for w in session.windows()], [(600, True)])
+        self.assertTrue(run.running())
+        self.assertNotIn("finished.", run.output())
+
+        session.send("esc", 600, 0)
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertEqual(run.output(), "\nfinished.\n\n")
+        self.assertEqual(session.windows(), [])
+
+
+class BadInput(unittest.TestCase):
+    """Whatever the numbers say, every window either runs or says why not, and all end."""
+
+    def run_to_end(self, args):
+        run = session.launch(*args)
+        groups = len(args) // 5
+
+        def settled():
+            failures = [line for line in run.lines() if "could not" in line]
+            shown = [w for w in session.windows() if w.visible]
+            return (shown, failures) if len(shown) + len(failures) == groups else None
+
+        shown, failures = wait_until(settled, 30, f"{groups} windows to start or fail")
+        close_all_and_finish(self, run)
+        self.assertTrue(run.output().startswith("\n"))
+        return shown, failures
+
+    def test_numbers_are_read_up_to_the_first_non_digit(self):
+        shown, failures = self.run_to_end(["10px", " +20", "300x", "200 high", "Sync"])
+        self.assertEqual(failures, [])
+        self.assertEqual([(w.x, w.y, w.width, w.height) for w in shown], [(10, 20, 300, 200)])
+
+    def test_negative_positions_pass_through(self):
+        shown, _ = self.run_to_end(group(-50, -40, 200, 150))
+        self.assertEqual([(w.x, w.y) for w in shown], [(-50, -40)])
+
+    def test_unreadable_sizes_and_modes_never_crash_or_hang(self):
+        cases = {
+            "text without digits": ["x", "y", "wide", "high", "N"],
+            "empty arguments": ["", "", "", "", ""],
+            "zero and negative sizes": [*group(0, 0, 0, 0), *group(300, 0, -5, -7)],
+            "numbers beyond 32 bits": ["99999999999", "-99999999999", "120", "80", "V"],
+            "far off the screen": group(100000, -100000),
+        }
+        for name, args in cases.items():
+            with self.subTest(name):
+                self.run_to_end(args)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,144 @@
+#include "window/win32_window.h"
+
+#include "app/globals.h"
+#include "frame/clock.h"
+#include "frame/pattern.h"
+#include "frame/refresh_meter.h"
+#include "gl/opengl.h"
+#include "gl/wgl_context.h"
+#include "window/swap_mode.h"
+
+#include <chrono>
+#include <iostream>
+#include <mutex>
+
+namespace {
+
+constexpr const wchar_t* WINDOW_CLASS_NAME = L"GL_WINDOW_CLASS";
+constexpr const wchar_t* WINDOW_TITLE = L"Varnel";
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT:
+        // Frames come from the window's thread as fast as it swaps; a paint request only has to
+        // be acknowledged so that it is not sent again.
+        ValidateRect(hwnd, nullptr);
+        return 0;
+    case WM_ERASEBKGND:
+        // The frame loop covers every pixel, so a system erase would only flicker.
+        return 1;
+    case WM_CLOSE:
+        // The quit message ends this window's frame loop; the default handling destroys it.
+        PostQuitMessage(0);
+        break;
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE)
+            PostQuitMessage(0);
+        break;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+} // namespace
+
+void registerWindowClass()
+{
+    WNDCLASSW windowClass = {};
+    // Each window keeps one device context for its life, which its GL context is bound to.
+    windowClass.style = CS_OWNDC;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.lpszClassName = WINDOW_CLASS_NAME;
+    RegisterClassW(&windowClass);
+}
+
+Window::Window(int32_t x, int32_t y, int32_t width, int32_t height, char mode)
+    : x(x), y(y), width(width), height(height)
+{
+    thread = std::thread(&Window::run, this, mode);
+}
+
+Window::~Window()
+{
+    if (thread.joinable())
+        thread.join();
+}
+
+void Window::run(char mode)
+{
+    if (!setUp(mode))
+        return;
+    while (!startFlag.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ShowWindow(hwnd, SW_SHOW);
+    drawFrames();
+    tearDown();
+}
+
+bool Window::setUp(char mode)
+{
+    // One set-up at a time: drivers are not all safe against concurrent context creation, and
+    // the set-up lines of different windows must not interleave.
+    std::lock_guard<std::mutex> lock(globalMutex);
+    if (const char* failedCall = createWindowAndContext()) {
+        // A window without a context could never be drawn or closed, so it ends here instead.
+        const DWORD error = GetLastError();
+        std::cout << "window at " << x << "," << y << " could not be set up: " << failedCall
+                  << " failed (error " << error << ")" << std::endl;
+        tearDown();
+        return false;
+    }
+    applySwapMode(mode, x, y, hdc);
+    return true;
+}
+
+const char* Window::createWindowAndContext()
+{
+    // A popup without WS_VISIBLE has no border or caption and stays hidden until the start.
+    hwnd = CreateWindowExW(WS_EX_APPWINDOW, WINDOW_CLASS_NAME, WINDOW_TITLE, WS_POPUP, x, y, width,
+                           height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!hwnd)
+        return "CreateWindowExW";
+    hdc = GetDC(hwnd);
+    if (!hdc)
+        return "GetDC";
+    return createCurrentContext(hdc, &hglrc);
+}
+
+void Window::drawFrames()
+{
+    RefreshMeter meter;
+    meter.start(monotonicNanoseconds());
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        drawTestPattern(nanosecondsToSeconds(monotonicNanoseconds()), PATTERN_PERIOD, width,
+                        height);
+        SwapBuffers(hdc);
+        meter.addFrame(monotonicNanoseconds(), x, y);
+    }
+}
+
+void Window::tearDown()
+{
+    // After a close request the system has already destroyed the window; releasing its device
+    // context and destroying it again then simply have no effect.
+    if (hglrc)
+        destroyContext(hglrc);
+    if (hdc)
+        ReleaseDC(hwnd, hdc);
+    if (hwnd)
+        DestroyWindow(hwnd);
+    hglrc = nullptr;
+    hdc = nullptr;
+    hwnd = nullptr;
+}

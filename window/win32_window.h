@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <thread>
+
+// Registers the class shared by all test windows. Called once, before any Window exists.
+void registerWindowClass();
+
+// One test window and the thread that creates it, draws into it and destroys it. The object must
+// stay at one address while its thread runs, since the thread works on it.
+class Window
+{
+public:
+    // Starts the window's thread and returns without waiting for the window's set-up.
+    Window(int32_t x, int32_t y, int32_t width, int32_t height, char mode);
+    // Waits until the window has been closed and its thread has ended.
+    ~Window();
+
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+private:
+    void run(char mode);
+    bool setUp(char mode);
+    const char* createWindowAndContext();
+    void drawFrames();
+    void tearDown();
+
+    std::thread thread;
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+    HWND hwnd = nullptr;
+    HDC hdc = nullptr;
+    HGLRC hglrc = nullptr;
+};
