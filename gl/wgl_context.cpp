@@ -2,6 +2,26 @@
 
 #include <cstdint>
 
+namespace {
+
+using JoinSwapGroupNVFunction = BOOL(WINAPI*)(HDC hdc, UINT group);
+using BindSwapBarrierNVFunction = BOOL(WINAPI*)(UINT group, UINT barrier);
+using SwapIntervalEXTFunction = BOOL(WINAPI*)(int interval);
+
+// The named extension function of the current context, or nullptr when the driver lacks it.
+template <class Function> Function lookupExtension(const char* name)
+{
+    PROC function = wglGetProcAddress(name);
+    // Some drivers answer a missing name with a small sentinel instead of null.
+    const auto value = reinterpret_cast<intptr_t>(function);
+    if (value >= -1 && value <= 3)
+        return nullptr;
+    // Through the generic function pointer type, which converts to any other without warning.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
+}
+
+} // namespace
+
 const char* createCurrentContext(HDC hdc, HGLRC* hglrc)
 {
     // No colour, depth or stencil sizes are asked for: the pattern needs nothing but a colour
@@ -30,12 +50,26 @@ void destroyContext(HGLRC hglrc)
     wglDeleteContext(hglrc);
 }
 
-PROC lookupExtension(const char* name)
+std::optional<bool> WglSwapExtensions::joinSwapGroup(unsigned group)
 {
-    PROC function = wglGetProcAddress(name);
-    // Some drivers answer a missing name with a small sentinel instead of null.
-    const auto value = reinterpret_cast<intptr_t>(function);
-    if (value >= -1 && value <= 3)
-        return nullptr;
-    return function;
+    const auto join = lookupExtension<JoinSwapGroupNVFunction>("wglJoinSwapGroupNV");
+    if (!join)
+        return std::nullopt;
+    return join(hdc, group) != FALSE;
+}
+
+std::optional<bool> WglSwapExtensions::bindSwapBarrier(unsigned group, unsigned barrier)
+{
+    const auto bind = lookupExtension<BindSwapBarrierNVFunction>("wglBindSwapBarrierNV");
+    if (!bind)
+        return std::nullopt;
+    return bind(group, barrier) != FALSE;
+}
+
+std::optional<bool> WglSwapExtensions::setSwapInterval(int interval)
+{
+    const auto setInterval = lookupExtension<SwapIntervalEXTFunction>("wglSwapIntervalEXT");
+    if (!setInterval)
+        return std::nullopt;
+    return setInterval(interval) != FALSE;
 }

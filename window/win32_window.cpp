@@ -90,7 +90,8 @@ bool Window::setUp(char mode)
         tearDown();
         return false;
     }
-    applySwapMode(mode, x, y, hdc);
+    WglSwapExtensions extensions(hdc);
+    applySwapMode(mode, x, y, extensions);
     return true;
 }
 

@@ -234,6 +234,13 @@ class WineSession:
         status, _ = self.probe(command, x, y)
         assert status == 0, f"no tool window at {x},{y} for {command}"
 
+    def close_all(self, run):
+        """Sends a close request to every tool window and waits for the run to end; returns its
+        exit status."""
+        status, _ = self.probe("close-all")
+        assert status == 0, "probe close-all failed"
+        return run.wait_exit()
+
     def message_box_text(self, caption, timeout=STARTUP_TIMEOUT):
         """Waits for the message box with that caption and returns its text."""
         wait_until(lambda: self.probe("msgbox", caption)[0] == 0, timeout,

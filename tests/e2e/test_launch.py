@@ -29,13 +29,6 @@ def group(x, y, width=200, height=150, mode="N"):
     return [x, y, width, height, mode]
 
 
-def close_all_and_finish(test, run):
-    """Closes every tool window and checks the program's clean end."""
-    session.probe("close-all")
-    test.assertEqual(run.wait_exit(), 0)
-    test.assertTrue(run.output().endswith("finished.\n\n"), run.output())
-
-
 class UsageBox(unittest.TestCase):
     def test_wrong_argument_counts_show_the_usage_box_and_exit_with_1(self):
         for count in (0, 4, 9, 12):
@@ -114,7 +107,8 @@ class BadInput(unittest.TestCase):
             return (shown, failures) if len(shown) + len(failures) == groups else None
 
         shown, failures = wait_until(settled, 30, f"{groups} windows to start or fail")
-        close_all_and_finish(self, run)
+        self.assertEqual(session.close_all(run), 0)
+        self.assertTrue(run.output().endswith("finished.\n\n"), run.output())
         self.assertTrue(run.output().startswith("\n"))
         return shown, failures
 
