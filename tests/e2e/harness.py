@@ -10,6 +10,7 @@ import select
 import subprocess
 import threading
 import time
+import unittest
 from collections import namedtuple
 
 BUILD_DIR = os.environ.get("VARNEL_BUILD_DIR", os.getcwd())
@@ -31,7 +32,8 @@ WS_BORDER = 0x00800000
 WS_THICKFRAME = 0x00040000
 WS_EX_APPWINDOW = 0x00040000
 
-VK_ESCAPE = 27
+VK_RETURN = 13
+VK_SPACE = 32
 
 WindowInfo = namedtuple(
     "WindowInfo", "hwnd x y width height visible style exstyle pid tid title"
@@ -111,10 +113,13 @@ class ToolRun:
     def _read_stderr(self):
         self.stderr = self.process.stderr.read()
 
+    def _snapshot(self):
+        with self._lock:
+            return bytes(self._stdout), list(self._line_times)
+
     def output(self):
         """Everything written so far, with the carriage returns of Wine's runtime removed."""
-        with self._lock:
-            return bytes(self._stdout).decode("utf-8", "replace").replace("\r\n", "\n")
+        return self._snapshot()[0].decode("utf-8", "replace").replace("\r\n", "\n")
 
     def lines(self):
         """The complete lines written so far."""
@@ -122,8 +127,9 @@ class ToolRun:
 
     def timed_lines(self):
         """(arrival time, line) for each complete line so far."""
-        with self._lock:
-            return list(zip(self._line_times, self.lines()))
+        data, times = self._snapshot()
+        text = data.decode("utf-8", "replace").replace("\r\n", "\n")
+        return list(zip(times, text.split("\n")[:-1]))
 
     def wait_for_line(self, matches, timeout=STARTUP_TIMEOUT, what="a line"):
         """Waits for a complete line for which matches(line) is true and returns it."""
@@ -178,8 +184,7 @@ class WineSession:
         return self
 
     def stop(self):
-        for run in self.runs:
-            run.kill()
+        self.end_runs()
         if self.env:
             subprocess.run(["wineserver", "-k"], env=self.env, stdout=DEVNULL, stderr=DEVNULL)
             subprocess.run(["wineserver", "-w"], env=self.env, stdout=DEVNULL, stderr=DEVNULL,
@@ -187,6 +192,12 @@ class WineSession:
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait(EXIT_TIMEOUT)
+
+    def end_runs(self):
+        """Ends whatever runs are still going, so that one failed test cannot spoil the next."""
+        for run in self.runs:
+            run.kill()
+        self.runs = []
 
     def launch(self, *args):
         run = ToolRun(self, [str(arg) for arg in args])
@@ -253,6 +264,11 @@ class WineSession:
             capture_output=True, check=True, timeout=STARTUP_TIMEOUT,
         ).stdout
 
+    def send_key(self, x, y, key):
+        """Posts a key press with the given virtual-key code to the tool window at x, y."""
+        status, _ = self.probe("key", x, y, key)
+        assert status == 0, f"no tool window at {x},{y} for key {key}"
+
     def screenshot(self):
         """The whole virtual display as an Image."""
         return Image.from_ppm(self._import_root("ppm:-"))
@@ -260,6 +276,37 @@ class WineSession:
     def save_screenshot(self, path):
         """Saves the whole virtual display in the format the file name's ending names."""
         self._import_root(path)
+
+
+class WineTest(unittest.TestCase):
+    """An end-to-end test. The tests of a module share one session (see start_session); what a
+    test leaves running is ended after it."""
+
+    session = None
+
+    def setUp(self):
+        self.addCleanup(self.session.end_runs)
+
+    def assert_clean_end(self, run):
+        """The run has ended with status 0, its output framed by the opening empty line and the
+        closing "finished." with an empty line after it; returns the lines in between."""
+        self.assertEqual(run.wait_exit(), 0)
+        lines = run.lines()
+        self.assertEqual(lines[0], "", "the output opens with an empty line")
+        self.assertEqual(lines[-2:], ["finished.", ""], "the output ends with finished.")
+        self.assertEqual(lines.count("finished."), 1)
+        return lines[1:-2]
+
+
+def start_session():
+    """For setUpModule: one virtual display and Wine server for the module's tests."""
+    WineTest.session = WineSession().start()
+
+
+def stop_session():
+    """For tearDownModule."""
+    WineTest.session.stop()
+    WineTest.session = None
 
 
 def prepare_prefix(env, prefix):

@@ -4,7 +4,7 @@ import os
 import time
 import unittest
 
-from harness import BUILD_DIR, WineSession, wait_until
+from harness import BUILD_DIR, WineTest, start_session, stop_session, wait_until
 from pattern_check import PERIOD, PatternError, phases_of, read_window, triangle
 
 # Three windows of different sizes, apart from each other: x, y, width, height.
@@ -16,29 +16,23 @@ SWEEP_PER_SECOND = 2.0 / PERIOD
 # with room for a busy machine.
 FRAME_SKEW_SECONDS = 0.1
 
-session = None
-
-
-def setUpModule():
-    global session
-    session = WineSession().start()
-
-
-def tearDownModule():
-    session.stop()
+setUpModule = start_session
+tearDownModule = stop_session
 
 
 def midpoint(sweep):
     return (sweep.low + sweep.high) / 2.0
 
 
-class Pattern(unittest.TestCase):
+class Pattern(WineTest):
     def setUp(self):
-        self.run = session.launch(*[value for window in WINDOWS for value in (*window, "N")])
-        session.wait_for_windows(len(WINDOWS), visible=True)
+        super().setUp()
+        self.run = self.session.launch(*[value for window in WINDOWS for value in (*window, "N")])
+        self.session.wait_for_windows(len(WINDOWS), visible=True)
 
     def tearDown(self):
-        self.assertEqual(session.close_all(self.run), 0)
+        self.session.close_all(self.run)
+        self.assert_clean_end(self.run)
 
     def read_screen(self):
         """Screenshot of all windows: (moment taken, its uncertainty, one SweepRange each)."""
@@ -46,7 +40,7 @@ class Pattern(unittest.TestCase):
 
         def attempt():
             before = time.monotonic()
-            image = session.screenshot()
+            image = self.session.screenshot()
             after = time.monotonic()
             try:
                 return (before + after) / 2, (after - before) / 2, [
@@ -63,7 +57,7 @@ class Pattern(unittest.TestCase):
 
     def test_every_window_shows_the_frame_and_two_bars_at_one_point_of_the_sweep(self):
         _, uncertainty, sweeps = self.read_screen()
-        session.save_screenshot(os.path.join(BUILD_DIR, "pattern-screenshot.png"))
+        self.session.save_screenshot(os.path.join(BUILD_DIR, "pattern-screenshot.png"))
 
         spread = max(s.low for s in sweeps) - min(s.high for s in sweeps)
         self.assertLessEqual(spread, SWEEP_PER_SECOND * FRAME_SKEW_SECONDS,

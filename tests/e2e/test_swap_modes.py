@@ -6,18 +6,10 @@ offered; the tests accept whatever the driver offers but nothing else.
 
 import unittest
 
-from harness import WineSession
+from harness import WineTest, start_session, stop_session
 
-session = None
-
-
-def setUpModule():
-    global session
-    session = WineSession().start()
-
-
-def tearDownModule():
-    session.stop()
+setUpModule = start_session
+tearDownModule = stop_session
 
 
 def interval_line(x, y, interval):
@@ -31,17 +23,14 @@ def joined_line(x, y):
 BOUND_LINE = "bound swap barrier"
 
 
-class SwapModes(unittest.TestCase):
+class SwapModes(WineTest):
     def setup_lines(self, *groups):
         """Runs one window per (x, y, mode) until all are shown, closes them and returns the
         lines their set-ups wrote, in order."""
-        run = session.launch(*[value for x, y, mode in groups for value in (x, y, 200, 120, mode)])
-        session.wait_for_windows(len(groups), visible=True)
-        self.assertEqual(session.close_all(run), 0)
-        lines = run.lines()
-        self.assertEqual(lines[0], "")
-        self.assertEqual(lines[-2:], ["finished.", ""])
-        return [line for line in lines if "swap" in line]
+        run = self.session.launch(*[value for x, y, mode in groups for value in (x, y, 200, 120, mode)])
+        self.session.wait_for_windows(len(groups), visible=True)
+        self.session.close_all(run)
+        return [line for line in self.assert_clean_end(run) if "swap" in line]
 
     def test_vsync_and_no_sync_windows_confirm_their_interval(self):
         lines = self.setup_lines((0, 0, "V"), (300, 0, "N"))

@@ -1,0 +1,56 @@
+"""Refresh-rate report lines of the real executable under Wine."""
+
+import re
+import unittest
+
+from harness import WineTest, start_session, stop_session, wait_until
+
+REPORT = re.compile(r"window at (-?\d+),(-?\d+) refreshes at (\S+)Hz \(min\. (\S+)Hz\)")
+REPORT_FRAMES = 100
+
+setUpModule = start_session
+tearDownModule = stop_session
+
+
+def reports(run, x, y):
+    """(arrival time, average rate, minimum rate) of the window's report lines so far."""
+    found = []
+    for arrived, line in run.timed_lines():
+        match = REPORT.fullmatch(line)
+        if match and (int(match[1]), int(match[2])) == (x, y):
+            found.append((arrived, float(match[3]), float(match[4])))
+    return found
+
+
+class Reports(WineTest):
+    def test_two_windows_report_in_the_exact_form_at_the_hundred_frame_cadence(self):
+        windows = [(0, 0), (-30, 300)]
+        run = self.session.launch(0, 0, 200, 120, "N", -30, 300, 200, 120, "N")
+        for x, y in windows:
+            wait_until(lambda: len(reports(run, x, y)) >= 20, 60, f"20 reports from {x},{y}")
+        self.session.close_all(run)
+
+        for line in self.assert_clean_end(run):
+            if "refreshes" in line:
+                match = REPORT.fullmatch(line)
+                self.assertIsNotNone(match, f"malformed report line {line!r}")
+                for rate in match[3], match[4]:
+                    # The stream's default format: 6 significant digits, no trailing zeros.
+                    self.assertEqual(rate, f"{float(rate):.6g}")
+
+        for x, y in windows:
+            lines = reports(run, x, y)
+            for _, average, minimum in lines:
+                self.assertGreater(minimum, 0)
+                self.assertGreaterEqual(average, minimum)
+            # From one report to the next, the window draws 100 frames at the rate it reports,
+            # so the reported rates account for the time between the lines as they arrive.
+            measured = lines[-1][0] - lines[1][0]
+            reported = sum(REPORT_FRAMES / average for _, average, _ in lines[2:])
+            self.assertAlmostEqual(reported / measured, 1.0, delta=0.15,
+                                   msg=f"window {x},{y}: {reported:.3f} s reported, "
+                                   f"{measured:.3f} s between lines")
+
+
+if __name__ == "__main__":
+    unittest.main()
