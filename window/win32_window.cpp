@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr const wchar_t* WINDOW_CLASS_NAME = L"GL_WINDOW_CLASS";
 constexpr const wchar_t* WINDOW_TITLE = L"Varnel";
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -41,6 +40,19 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 } // namespace
+
+bool drainMessages()
+{
+    // No window filter: the quit message belongs to the thread, not to the window.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            return false;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return true;
+}
 
 void registerWindowClass()
 {
@@ -112,14 +124,7 @@ void Window::drawFrames()
 {
     RefreshMeter meter;
     meter.start(monotonicNanoseconds());
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT)
-                return;
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+    while (drainMessages()) {
         glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
         glClear(GL_COLOR_BUFFER_BIT);
         drawTestPattern(nanosecondsToSeconds(monotonicNanoseconds()), PATTERN_PERIOD, width,

@@ -5,8 +5,13 @@
 #include <cstdint>
 #include <thread>
 
+constexpr const wchar_t* WINDOW_CLASS_NAME = L"GL_WINDOW_CLASS";
+
 // Registers the class shared by all test windows. Called once, before any Window exists.
 void registerWindowClass();
+
+// Dispatches every queued message of the calling thread; false once its quit message has come.
+bool drainMessages();
 
 // One test window and the thread that creates it, draws into it and destroys it. The object must
 // stay at one address while its thread runs, since the thread works on it.

@@ -79,13 +79,14 @@ def start_xvfb(width, height):
 
 
 class ToolRun:
-    """One run of the tool: its process, and its standard output as it arrives."""
+    """One run of the tool (or another program of ours): its process, and its standard output
+    as it arrives."""
 
-    def __init__(self, session, args):
+    def __init__(self, session, args, exe=TOOL_EXE):
         self.args = list(args)
         self.started = time.monotonic()
         self.process = subprocess.Popen(
-            ["wine", TOOL_EXE, *self.args], env=session.env,
+            ["wine", exe, *self.args], env=session.env,
             stdin=DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
         )
         self._lock = threading.Lock()
@@ -199,8 +200,8 @@ class WineSession:
             run.kill()
         self.runs = []
 
-    def launch(self, *args):
-        run = ToolRun(self, [str(arg) for arg in args])
+    def launch(self, *args, exe=TOOL_EXE):
+        run = ToolRun(self, [str(arg) for arg in args], exe)
         self.runs.append(run)
         return run
 
