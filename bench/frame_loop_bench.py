@@ -22,11 +22,10 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 os.environ.setdefault("VARNEL_BUILD_DIR", os.path.join(ROOT, "build", "win"))
 
 from harness import BUILD_DIR, WineSession, wait_until  # noqa: E402
+from output_lines import REPORT, REPORT_FRAMES  # noqa: E402
 from pattern_check import PERIOD, read_window  # noqa: E402
 
 REFERENCE_EXE = os.path.join(BUILD_DIR, "bench", "reference_loop.exe")
-REPORT = re.compile(r"window at (-?\d+),(-?\d+) refreshes at (\S+)Hz \(min\. (\S+)Hz\)")
-REPORT_FRAMES = 100
 WIDTH, HEIGHT = 400, 300
 SECONDS = float(os.environ.get("BENCH_SECONDS", 5))
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", 5))

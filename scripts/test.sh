@@ -8,3 +8,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)")
 (cd "$root/build/win" && ctest --output-on-failure)
+cat "$root/build/win/stress-summary.txt"

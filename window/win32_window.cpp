@@ -6,11 +6,13 @@
 #include "frame/refresh_meter.h"
 #include "gl/opengl.h"
 #include "gl/wgl_context.h"
+#include "window/drawable_size.h"
 #include "window/swap_mode.h"
 
 #include <chrono>
 #include <iostream>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -37,6 +39,13 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// Names the Win32 call that just failed, with the thread's last error code.
+std::string callFailure(const char* call)
+{
+    const DWORD error = GetLastError();
+    return std::string(call) + " failed (error " + std::to_string(error) + ")";
 }
 
 } // namespace
@@ -94,11 +103,12 @@ bool Window::setUp(char mode)
     // One set-up at a time: drivers are not all safe against concurrent context creation, and
     // the set-up lines of different windows must not interleave.
     std::lock_guard<std::mutex> lock(globalMutex);
-    if (const char* failedCall = createWindowAndContext()) {
-        // A window without a context could never be drawn or closed, so it ends here instead.
-        const DWORD error = GetLastError();
-        std::cout << "window at " << x << "," << y << " could not be set up: " << failedCall
-                  << " failed (error " << error << ")" << std::endl;
+    const std::string problem = createWindowAndContext();
+    if (!problem.empty()) {
+        // A window that cannot be drawn would never come to its message loop, so nobody could
+        // close it and the program would never end: it ends here instead.
+        std::cout << "window at " << x << "," << y << " could not be set up: " << problem
+                  << std::endl;
         tearDown();
         return false;
     }
@@ -107,17 +117,19 @@ bool Window::setUp(char mode)
     return true;
 }
 
-const char* Window::createWindowAndContext()
+std::string Window::createWindowAndContext()
 {
     // A popup without WS_VISIBLE has no border or caption and stays hidden until the start.
     hwnd = CreateWindowExW(WS_EX_APPWINDOW, WINDOW_CLASS_NAME, WINDOW_TITLE, WS_POPUP, x, y, width,
                            height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!hwnd)
-        return "CreateWindowExW";
+        return callFailure("CreateWindowExW");
     hdc = GetDC(hwnd);
     if (!hdc)
-        return "GetDC";
-    return createCurrentContext(hdc, &hglrc);
+        return callFailure("GetDC");
+    if (const char* failedCall = createCurrentContext(hdc, &hglrc))
+        return callFailure(failedCall);
+    return drawableSizeProblem(width, height, largestDrawable());
 }
 
 void Window::drawFrames()

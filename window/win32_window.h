@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <thread>
 
 constexpr const wchar_t* WINDOW_CLASS_NAME = L"GL_WINDOW_CLASS";
@@ -29,7 +30,7 @@ public:
 private:
     void run(char mode);
     bool setUp(char mode);
-    const char* createWindowAndContext();
+    std::string createWindowAndContext();
     void drawFrames();
     void tearDown();
 

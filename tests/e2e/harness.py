@@ -105,6 +105,7 @@ class ToolRun:
         while True:
             chunk = os.read(fd, 65536)
             if not chunk:
+                self.process.stdout.close()
                 return
             now = time.monotonic()
             with self._lock:
@@ -112,7 +113,8 @@ class ToolRun:
                 self._line_times += [now] * chunk.count(b"\n")
 
     def _read_stderr(self):
-        self.stderr = self.process.stderr.read()
+        with self.process.stderr:
+            self.stderr = self.process.stderr.read()
 
     def _snapshot(self):
         with self._lock:

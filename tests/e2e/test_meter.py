@@ -1,12 +1,9 @@
 """Refresh-rate report lines of the real executable under Wine."""
 
-import re
 import unittest
 
 from harness import WineTest, start_session, stop_session, wait_until
-
-REPORT = re.compile(r"window at (-?\d+),(-?\d+) refreshes at (\S+)Hz \(min\. (\S+)Hz\)")
-REPORT_FRAMES = 100
+from output_lines import REPORT, REPORT_FRAMES
 
 setUpModule = start_session
 tearDownModule = stop_session

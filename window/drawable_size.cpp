@@ -1,0 +1,10 @@
+#include "window/drawable_size.h"
+
+std::string drawableSizeProblem(int32_t width, int32_t height, DrawableSize largest)
+{
+    if (width <= largest.width && height <= largest.height)
+        return {};
+    return std::to_string(width) + "x" + std::to_string(height) +
+           " pixels is more than the driver can draw (at most " + std::to_string(largest.width) +
+           "x" + std::to_string(largest.height) + ")";
+}
