@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Configures (once) and builds both configurations under build/:
-#   build/native  the plain code and its unit tests, with AddressSanitizer and UBSan
-#   build/win     the Windows program and the test probe, cross-compiled with MinGW-w64
-# With "win" as argument only the Windows program is built.
+# Configures (once) and builds the named configurations under build/ (default: win native):
+#   win     the Windows program and its test probe, cross-compiled with MinGW-w64
+#   native  the plain code and its unit tests, and the Linux program with its test probe, all
+#           with AddressSanitizer and UBSan: what the tests run
+#   linux   the Linux program and its probe, optimised: what scripts/run.sh runs on Linux
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -13,7 +14,14 @@ build() {
     cmake --build "$dir" -j "$(nproc)" -- --no-print-directory >/dev/null
 }
 
-build "$root/build/win" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
-[ "${1:-}" = win ] && exit 0
-build "$root/build/native" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON
+for config in "${@:-win native}"; do
+    for name in $config; do
+        case $name in
+        win) build "$root/build/win" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
+        native) build "$root/build/native" -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON ;;
+        linux) build "$root/build/linux" -DCMAKE_BUILD_TYPE=Release ;;
+        *) echo "build.sh: unknown configuration $name" >&2 && exit 1 ;;
+        esac
+    done
+done

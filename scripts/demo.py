@@ -6,30 +6,29 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build", "win")
-os.environ.setdefault("VARNEL_BUILD_DIR", BUILD)
+os.environ.setdefault("VARNEL_BUILD_DIR", os.path.join(ROOT, "build", "win"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
-from harness import WineSession  # noqa: E402
+from harness import BUILD_DIR, PLATFORM, SESSIONS  # noqa: E402
 
 RUN_SECONDS = 5
 
 
 def main(args):
-    session = WineSession().start()
+    session = SESSIONS[PLATFORM]().start()
     try:
         run = session.launch(*args)
         if not args or len(args) % 5:
-            # The tool answers a wrong argument count with its usage box and nothing else.
-            print(session.message_box_text("usage"))
-            session.probe("ok", "usage")
+            # The tool answers a wrong argument count with its usage text and nothing else.
+            print(session.usage_text(run))
+            session.dismiss_usage(run)
             status = run.wait_exit()
             print(f"[demo] exit status {status}")
             return status
         windows = session.wait_for_windows(len(args) // 5, visible=True)
         # Let the windows run for a while; this is a demonstration, not a test.
         time.sleep(RUN_SECONDS)
-        screenshot = os.path.join(BUILD, "demo-screenshot.png")
+        screenshot = os.path.join(BUILD_DIR, "demo-screenshot.png")
         session.save_screenshot(screenshot)
         for window in windows:
             session.send("esc", window.x, window.y)

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake make g++ libgtest-dev clang-format   # native build, unit tests, formatting check
+    libx11-dev libgl-dev libgl1-mesa-dri       # the Linux program: Xlib, GLX, llvmpipe
     g++-mingw-w64-x86-64                       # the Windows program (x86_64-w64-mingw32-g++-posix)
     wine wine64                                # runs it here
     xvfb x11-utils imagemagick                 # virtual display, its check, screenshots

@@ -1,7 +1,8 @@
-"""Drives the real Windows executable under Wine on a private virtual X display.
+"""Drives the real program on a private virtual X display: the Windows executable under Wine,
+or the native Linux one.
 
-A WineSession owns one Xvfb server and the Wine server of the build folder's prefix. It starts
-both, runs the tool and the probe helper in that prefix, and ends only what it started.
+A session owns one Xvfb server (and, under Wine, the Wine server of the build folder's prefix).
+It runs the tool and the probe helper there, and ends only what it started.
 """
 
 import fcntl
@@ -13,6 +14,7 @@ import time
 import unittest
 from collections import namedtuple
 
+PLATFORM = os.environ.get("VARNEL_PLATFORM", "wine")
 BUILD_DIR = os.environ.get("VARNEL_BUILD_DIR", os.getcwd())
 TOOL_EXE = os.environ.get("VARNEL_EXE", os.path.join(BUILD_DIR, "Varnel.exe"))
 PROBE_EXE = os.environ.get("VARNEL_PROBE", os.path.join(BUILD_DIR, "tests", "probe.exe"))
@@ -25,18 +27,11 @@ DEVNULL = subprocess.DEVNULL
 STARTUP_TIMEOUT = 30.0
 EXIT_TIMEOUT = 30.0
 
-WS_POPUP = 0x80000000
-WS_VISIBLE = 0x10000000
-WS_CAPTION = 0x00C00000
-WS_BORDER = 0x00800000
-WS_THICKFRAME = 0x00040000
-WS_EX_APPWINDOW = 0x00040000
+USAGE_CAPTION = "usage"
 
-VK_RETURN = 13
-VK_SPACE = 32
-
+# A window as the probe reports it. thread is None where the platform does not tell.
 WindowInfo = namedtuple(
-    "WindowInfo", "hwnd x y width height visible style exstyle pid tid title"
+    "WindowInfo", "id x y width height visible borderless taskbar pid thread title"
 )
 
 
@@ -82,11 +77,11 @@ class ToolRun:
     """One run of the tool (or another program of ours): its process, and its standard output
     as it arrives."""
 
-    def __init__(self, session, args, exe=TOOL_EXE):
-        self.args = list(args)
+    def __init__(self, session, command):
+        self.args = command[1:]
         self.started = time.monotonic()
         self.process = subprocess.Popen(
-            ["wine", exe, *self.args], env=session.env,
+            command, env=session.env,
             stdin=DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
         )
         self._lock = threading.Lock()
@@ -156,42 +151,34 @@ class ToolRun:
             self.process.wait()
 
 
-class WineSession:
-    """A virtual display and the Wine prefix of the build folder, for one group of tests."""
+class Session:
+    """A virtual display of its own, the tool run on it and the probe that finds and drives the
+    tool's windows. The platform sessions below say how programs are started there."""
 
     def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
         self.width, self.height = width, height
-        self.prefix = os.path.join(BUILD_DIR, "wineprefix")
         self.runs = []
         self.xvfb = None
         self.display = None
         self.env = None
 
+    # What the platform sessions provide.
+    def command(self, exe, args):
+        """The command line that runs one of our programs."""
+        raise NotImplementedError
+
+    def is_tool_process(self, command_line, environment):
+        """Whether a Linux process, by its command line and environment, is the tool in this
+        session."""
+        raise NotImplementedError
+
     def start(self):
         self.xvfb, self.display = start_xvfb(self.width, self.height)
-        self.env = dict(
-            os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
-        )
-        prepare_prefix(self.env, self.prefix)
-        # A server left over from an interrupted run would still serve an old display.
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=DEVNULL, stderr=DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stdout=DEVNULL, stderr=DEVNULL,
-                       timeout=STARTUP_TIMEOUT)
-        # A persistent server, and Wine's background processes started with their output on
-        # /dev/null: otherwise they would inherit, and hold open, the pipes of the first test.
-        subprocess.run(["wineserver", "-p"], env=self.env, stdout=DEVNULL, stderr=DEVNULL,
-                       check=True, timeout=STARTUP_TIMEOUT)
-        subprocess.run(["wine", PROBE_EXE, "windows"], env=self.env, stdin=DEVNULL,
-                       stdout=DEVNULL, stderr=DEVNULL, timeout=120)
+        self.env = dict(os.environ, DISPLAY=self.display)
         return self
 
     def stop(self):
         self.end_runs()
-        if self.env:
-            subprocess.run(["wineserver", "-k"], env=self.env, stdout=DEVNULL, stderr=DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=self.env, stdout=DEVNULL, stderr=DEVNULL,
-                           timeout=EXIT_TIMEOUT)
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait(EXIT_TIMEOUT)
@@ -203,14 +190,14 @@ class WineSession:
         self.runs = []
 
     def launch(self, *args, exe=TOOL_EXE):
-        run = ToolRun(self, [str(arg) for arg in args], exe)
+        run = ToolRun(self, self.command(exe, [str(arg) for arg in args]))
         self.runs.append(run)
         return run
 
     def probe(self, *args):
         """Runs the probe helper; returns its exit status and its output."""
         result = subprocess.run(
-            ["wine", PROBE_EXE, *[str(arg) for arg in args]], env=self.env, stdin=DEVNULL,
+            self.command(PROBE_EXE, [str(arg) for arg in args]), env=self.env, stdin=DEVNULL,
             capture_output=True, timeout=STARTUP_TIMEOUT,
         )
         return result.returncode, result.stdout.decode("utf-8", "replace")
@@ -223,9 +210,9 @@ class WineSession:
         for line in text.splitlines():
             fields = line.split(" ", 10)
             found.append(WindowInfo(
-                int(fields[0], 16), int(fields[1]), int(fields[2]), int(fields[3]),
-                int(fields[4]), fields[5] == "1", int(fields[6], 16), int(fields[7], 16),
-                int(fields[8]), int(fields[9]), fields[10] if len(fields) > 10 else "",
+                int(fields[0], 16), *map(int, fields[1:5]), *(field == "1" for field in fields[5:8]),
+                int(fields[8]), None if fields[9] == "-" else int(fields[9]),
+                fields[10] if len(fields) > 10 else "",
             ))
         return found
 
@@ -244,9 +231,16 @@ class WineSession:
                    f"the window at {x},{y} to disappear")
 
     def send(self, command, x, y):
-        """Posts 'esc' or 'close' to the tool window at x, y."""
-        status, _ = self.probe(command, x, y)
-        assert status == 0, f"no tool window at {x},{y} for {command}"
+        """Sends "esc" (the Esc key) or "close" (a close request) to the tool window at x, y;
+        returns whether there was a window to send it to."""
+        if command == "esc":
+            return self.send_key(x, y, "escape")
+        return self.probe("close", x, y)[0] == 0
+
+    def send_key(self, x, y, key):
+        """Sends a key press (escape, a, return or space) to the tool window at x, y; returns
+        whether there was a window to send it to."""
+        return self.probe("key", x, y, key)[0] == 0
 
     def close_all(self, run):
         """Sends a close request to every tool window and waits for the run to end; returns its
@@ -255,22 +249,26 @@ class WineSession:
         assert status == 0, "probe close-all failed"
         return run.wait_exit()
 
-    def message_box_text(self, caption, timeout=STARTUP_TIMEOUT):
-        """Waits for the message box with that caption and returns its text."""
-        wait_until(lambda: self.probe("msgbox", caption)[0] == 0, timeout,
-                   f"the message box {caption!r}")
-        return self.probe("msgbox", caption)[1]
+    def tool_processes(self):
+        """Linux process ids of the tool running in this session."""
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as file:
+                    command_line = file.read()
+                with open(f"/proc/{pid}/environ", "rb") as file:
+                    environment = file.read().split(b"\0")
+            except OSError:
+                continue
+            if self.is_tool_process(command_line, environment):
+                found.append(int(pid))
+        return found
 
     def _import_root(self, destination):
         return subprocess.run(
             ["import", "-display", self.display, "-window", "root", "-depth", "8", destination],
             capture_output=True, check=True, timeout=STARTUP_TIMEOUT,
         ).stdout
-
-    def send_key(self, x, y, key):
-        """Posts a key press with the given virtual-key code to the tool window at x, y."""
-        status, _ = self.probe("key", x, y, key)
-        assert status == 0, f"no tool window at {x},{y} for key {key}"
 
     def screenshot(self):
         """The whole virtual display as an Image."""
@@ -281,7 +279,107 @@ class WineSession:
         self._import_root(path)
 
 
-class WineTest(unittest.TestCase):
+class WineSession(Session):
+    """The Windows program under Wine, in the Wine prefix of the build folder."""
+
+    # What Wine's OpenGL offers, as seen on this kind of machine: wglSwapIntervalEXT always,
+    # the swap group never; whether it accepts -1 depends on the X server.
+    swap_interval_offered = True
+    swap_group_offered = False
+    tear_offered = None
+
+    def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
+        super().__init__(width, height)
+        self.prefix = os.path.join(BUILD_DIR, "wineprefix")
+
+    def command(self, exe, args):
+        return ["wine", exe, *args]
+
+    def is_tool_process(self, command_line, environment):
+        return (os.path.basename(TOOL_EXE).encode() in command_line
+                and f"WINEPREFIX={self.prefix}".encode() in environment)
+
+    def start(self):
+        super().start()
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        prepare_prefix(self.env, self.prefix)
+        quiet = dict(env=self.env, stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL,
+                     timeout=STARTUP_TIMEOUT)
+        # A server left over from an interrupted run would still serve an old display.
+        subprocess.run(["wineserver", "-k"], **quiet)
+        subprocess.run(["wineserver", "-w"], **quiet)
+        # A persistent server, and Wine's background processes started with their output on
+        # /dev/null: otherwise they would inherit, and hold open, the pipes of the first test.
+        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        subprocess.run(self.command(PROBE_EXE, ["windows"]), **dict(quiet, timeout=120))
+        return self
+
+    def stop(self):
+        self.end_runs()
+        if self.env:
+            quiet = dict(env=self.env, stdout=DEVNULL, stderr=DEVNULL, timeout=EXIT_TIMEOUT)
+            subprocess.run(["wineserver", "-k"], **quiet)
+            subprocess.run(["wineserver", "-w"], **quiet)
+        super().stop()
+
+    def usage_text(self, run):
+        """The usage text the run shows, left on screen until dismiss_usage."""
+        wait_until(lambda: self.probe("msgbox", USAGE_CAPTION)[0] == 0, STARTUP_TIMEOUT,
+                   "the usage box")
+        return self.probe("msgbox", USAGE_CAPTION)[1]
+
+    def dismiss_usage(self, run):
+        assert run.running(), "the program must wait for OK in its usage box"
+        assert self.probe("ok", USAGE_CAPTION)[0] == 0, "no usage box to press OK in"
+
+
+class X11Session(Session):
+    """The native Linux program, drawing through GLX on the virtual display."""
+
+    def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
+        super().__init__(width, height)
+        self.glx_extensions = set()
+
+    @property
+    def swap_interval_offered(self):
+        return bool({"GLX_EXT_swap_control", "GLX_MESA_swap_control"} & self.glx_extensions)
+
+    @property
+    def swap_group_offered(self):
+        return "GLX_NV_swap_group" in self.glx_extensions
+
+    @property
+    def tear_offered(self):
+        return {"GLX_EXT_swap_control", "GLX_EXT_swap_control_tear"} <= self.glx_extensions
+
+    def command(self, exe, args):
+        return [exe, *args]
+
+    def is_tool_process(self, command_line, environment):
+        return (command_line.split(b"\0")[0] == TOOL_EXE.encode()
+                and f"DISPLAY={self.display}".encode() in environment)
+
+    def start(self):
+        super().start()
+        # The sanitizers stay on, but not leak detection: Mesa's driver, unloaded at exit,
+        # leaves allocations behind that no suppression can name.
+        self.env["ASAN_OPTIONS"] = "detect_leaks=0"
+        status, extensions = self.probe("glx-extensions")
+        assert status == 0, "the probe cannot read the display's GLX extensions"
+        self.glx_extensions = set(extensions.split())
+        return self
+
+    def usage_text(self, run):
+        """The usage text the run writes to standard error before it ends."""
+        run.wait_exit()
+        return run.stderr.decode("utf-8", "replace").removesuffix("\n")
+
+    def dismiss_usage(self, run):
+        pass
+
+
+class EndToEndTest(unittest.TestCase):
     """An end-to-end test. The tests of a module share one session (see start_session); what a
     test leaves running is ended after it."""
 
@@ -302,14 +400,18 @@ class WineTest(unittest.TestCase):
 
 
 def start_session():
-    """For setUpModule: one virtual display and Wine server for the module's tests."""
-    WineTest.session = WineSession().start()
+    """For setUpModule: one session for the module's tests, on the platform that
+    VARNEL_PLATFORM names (wine, the default, or x11)."""
+    EndToEndTest.session = SESSIONS[PLATFORM]().start()
 
 
 def stop_session():
     """For tearDownModule."""
-    WineTest.session.stop()
-    WineTest.session = None
+    EndToEndTest.session.stop()
+    EndToEndTest.session = None
+
+
+SESSIONS = {"wine": WineSession, "x11": X11Session}
 
 
 def prepare_prefix(env, prefix):

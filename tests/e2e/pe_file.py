@@ -5,7 +5,6 @@ import struct
 
 RT_MANIFEST = 24
 SUBSYSTEM_WINDOWS_GUI = 2
-SUBSYSTEM_WINDOWS_CUI = 3
 
 
 class PeFile:

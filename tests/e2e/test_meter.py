@@ -2,7 +2,7 @@
 
 import unittest
 
-from harness import WineTest, start_session, stop_session, wait_until
+from harness import EndToEndTest, start_session, stop_session, wait_until
 from output_lines import REPORT, REPORT_FRAMES
 
 setUpModule = start_session
@@ -19,7 +19,7 @@ def reports(run, x, y):
     return found
 
 
-class Reports(WineTest):
+class Reports(EndToEndTest):
     def test_two_windows_report_in_the_exact_form_at_the_hundred_frame_cadence(self):
         windows = [(0, 0), (-30, 300)]
         run = self.session.launch(0, 0, 200, 120, "N", -30, 300, 200, 120, "N")

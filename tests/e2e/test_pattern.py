@@ -4,7 +4,7 @@ import os
 import time
 import unittest
 
-from harness import BUILD_DIR, WineTest, start_session, stop_session, wait_until
+from harness import BUILD_DIR, EndToEndTest, start_session, stop_session, wait_until
 from pattern_check import PERIOD, PatternError, phases_of, read_window, triangle
 
 # Three windows of different sizes, apart from each other: x, y, width, height.
@@ -24,7 +24,7 @@ def midpoint(sweep):
     return (sweep.low + sweep.high) / 2.0
 
 
-class Pattern(WineTest):
+class Pattern(EndToEndTest):
     def setUp(self):
         super().setUp()
         self.run = self.session.launch(*[value for window in WINDOWS for value in (*window, "N")])

@@ -14,7 +14,7 @@ import time
 import unittest
 from collections import Counter
 
-from harness import BUILD_DIR, EXIT_TIMEOUT, WineTest, start_session, stop_session, wait_until
+from harness import BUILD_DIR, EXIT_TIMEOUT, EndToEndTest, start_session, stop_session, wait_until
 from output_lines import REPORT, SETUP_FAILED, is_window_line, looks_interleaved
 
 SEED = int(os.environ.get("STRESS_SEED", time.time_ns() % 1_000_000))
@@ -32,27 +32,11 @@ def tearDownModule():
         f"opened, {FIGURES['closes']} closes sent, {FIGURES['hidden closes']} sent before the "
         f"start, {FIGURES['hangs']} hangs, {FIGURES['crashes']} crashes, {FIGURES['reports']} "
         f"report lines, {FIGURES['malformed']} malformed, {FIGURES['interleaved']} interleaved, "
-        f"{FIGURES['setup failures']} set-up failures, {FIGURES['usage boxes']} usage boxes, "
+        f"{FIGURES['setup failures']} set-up failures, {FIGURES['usage texts']} usage texts, "
         f"{FIGURES['left behind']} processes left behind")
     print(summary, file=sys.stderr)
     with open(os.path.join(BUILD_DIR, "stress-summary.txt"), "w") as file:
         file.write(summary + "\n")
-
-
-def tool_processes(prefix):
-    """Linux processes of the tool running in our Wine prefix."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as file:
-                command = file.read()
-            with open(f"/proc/{pid}/environ", "rb") as file:
-                environment = file.read().split(b"\0")
-        except OSError:
-            continue
-        if b"Varnel.exe" in command and f"WINEPREFIX={prefix}".encode() in environment:
-            found.append(int(pid))
-    return found
 
 
 def grid(count, width, height, columns, gap=10):
@@ -64,7 +48,7 @@ def arguments(windows, mode="N"):
     return [value for window in windows for value in (*window, mode)]
 
 
-class StressTest(WineTest):
+class StressTest(EndToEndTest):
     def launch(self, *args):
         FIGURES["runs"] += 1
         return self.session.launch(*args)
@@ -91,25 +75,25 @@ class StressTest(WineTest):
                 FIGURES["interleaved"] += looks_interleaved(line)
                 self.fail(f"malformed line {line!r} in {run.args}")
         try:
-            wait_until(lambda: not tool_processes(self.session.prefix), EXIT_TIMEOUT,
+            wait_until(lambda: not self.session.tool_processes(), EXIT_TIMEOUT,
                        "the tool's processes to end")
         except AssertionError:
-            FIGURES["left behind"] += len(tool_processes(self.session.prefix))
+            FIGURES["left behind"] += len(self.session.tool_processes())
             raise
         return status, lines
 
     def send(self, command, x, y):
         FIGURES["closes"] += 1
-        return self.session.probe(command, x, y)[0] == 0
+        return self.session.send(command, x, y)
 
     def run_to_end(self, args):
         """Runs a command line to its end: a valid one until every window has started or failed
         and then closed, a wrong one until its usage box is dismissed."""
         run = self.launch(*args)
         if not args or len(args) % 5:
-            self.session.message_box_text("usage")
-            FIGURES["usage boxes"] += 1
-            self.session.probe("ok", "usage")
+            self.session.usage_text(run)
+            FIGURES["usage texts"] += 1
+            self.session.dismiss_usage(run)
             status, _ = self.finish(run)
             self.assertEqual(status, 1)
             return

@@ -2,9 +2,9 @@
 // boxes, reports them and sends them input, so end-to-end tests can drive the real program.
 //
 //   probe windows            one line per test window:
-//                            hwnd x y width height visible style exstyle pid tid title
-//   probe esc X Y            Esc key to the test window whose top-left corner is at X,Y
-//   probe key X Y VK         any virtual key to that window
+//                            hwnd x y width height visible borderless taskbar pid tid title
+//   probe key X Y NAME       a key press (escape, a, return or space) to the test window whose
+//                            top-left corner is at X,Y
 //   probe close X Y          a close request (WM_CLOSE) to that window
 //   probe close-all          a close request to every test window
 //   probe msgbox CAPTION     the text of the message box with that caption
@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,12 +68,14 @@ int listWindows()
         GetWindowTextW(hwnd, title, 256);
         DWORD pid = 0;
         const DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
-        std::printf("%llx %ld %ld %ld %ld %d %08lx %08lx %lu %lu %s\n",
+        const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+        const bool borderless =
+            (style & WS_POPUP) && !(style & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+        const bool taskbar = GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW;
+        std::printf("%llx %ld %ld %ld %ld %d %d %d %lu %lu %s\n",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)), rect.left,
                     rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                    IsWindowVisible(hwnd) ? 1 : 0,
-                    static_cast<unsigned long>(GetWindowLongW(hwnd, GWL_STYLE)),
-                    static_cast<unsigned long>(GetWindowLongW(hwnd, GWL_EXSTYLE)), pid, tid,
+                    IsWindowVisible(hwnd) ? 1 : 0, borderless ? 1 : 0, taskbar ? 1 : 0, pid, tid,
                     toUtf8(title).c_str());
     }
     return 0;
@@ -84,6 +87,16 @@ int postToWindowAt(int x, int y, UINT message, WPARAM wParam, LPARAM lParam)
     if (!hwnd)
         return 2;
     return PostMessageW(hwnd, message, wParam, lParam) ? 0 : 2;
+}
+
+int sendKey(int x, int y, const std::string& name)
+{
+    static const std::map<std::string, WPARAM> keys = {
+        {"escape", VK_ESCAPE}, {"a", 'A'}, {"return", VK_RETURN}, {"space", VK_SPACE}};
+    const auto key = keys.find(name);
+    if (key == keys.end())
+        return 1;
+    return postToWindowAt(x, y, WM_KEYDOWN, key->second, 1);
 }
 
 int closeAll()
@@ -116,18 +129,15 @@ int main(int argc, char** argv)
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "windows" && argc == 2)
         return listWindows();
-    if (command == "esc" && argc == 4)
-        return postToWindowAt(std::atoi(argv[2]), std::atoi(argv[3]), WM_KEYDOWN, VK_ESCAPE, 1);
     if (command == "key" && argc == 5)
-        return postToWindowAt(std::atoi(argv[2]), std::atoi(argv[3]), WM_KEYDOWN,
-                              std::atoi(argv[4]), 1);
+        return sendKey(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     if (command == "close" && argc == 4)
         return postToWindowAt(std::atoi(argv[2]), std::atoi(argv[3]), WM_CLOSE, 0, 0);
     if (command == "close-all" && argc == 2)
         return closeAll();
     if ((command == "msgbox" || command == "ok") && argc == 3)
         return showMessageBox(argv[2], command == "ok");
-    std::fputs("usage: probe windows | esc X Y | key X Y VK | close X Y | close-all | "
+    std::fputs("usage: probe windows | key X Y NAME | close X Y | close-all | "
                "msgbox CAPTION | ok CAPTION\n",
                stderr);
     return 1;

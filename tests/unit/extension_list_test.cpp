@@ -1,0 +1,16 @@
+#include "gl/extension_list.h"
+
+#include <gtest/gtest.h>
+
+TEST(HasExtension, MatchesWholeNamesOnly)
+{
+    const char* list = "GLX_ARB_multisample GLX_EXT_swap_control_tear  GLX_MESA_swap_control ";
+    EXPECT_TRUE(hasExtension(list, "GLX_ARB_multisample"));
+    EXPECT_TRUE(hasExtension(list, "GLX_EXT_swap_control_tear"));
+    EXPECT_TRUE(hasExtension(list, "GLX_MESA_swap_control"));
+    EXPECT_FALSE(hasExtension(list, "GLX_EXT_swap_control"));
+    EXPECT_FALSE(hasExtension(list, "GLX_ARB"));
+    EXPECT_FALSE(hasExtension(list, "swap_control"));
+    EXPECT_FALSE(hasExtension("", "GLX_EXT_swap_control"));
+    EXPECT_FALSE(hasExtension(nullptr, "GLX_EXT_swap_control"));
+}

@@ -1,0 +1,206 @@
+#include "window/x11_window.h"
+
+#include "app/globals.h"
+#include "frame/clock.h"
+#include "frame/pattern.h"
+#include "frame/refresh_meter.h"
+#include "gl/glx_context.h"
+#include "window/drawable_size.h"
+#include "window/swap_mode.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <mutex>
+
+namespace {
+
+constexpr const char* WINDOW_TITLE = "Varnel";
+constexpr const char* WINDOW_CLASS_NAME = "GL_WINDOW_CLASS";
+
+// X carries positions as 16-bit signed and sizes as 16-bit unsigned numbers, and a window has at
+// least one pixel. Larger windows are refused later, against the driver's limit.
+constexpr int32_t X_COORDINATE_LIMIT = 32767;
+
+int32_t xPosition(int32_t value)
+{
+    return std::clamp(value, -X_COORDINATE_LIMIT - 1, X_COORDINATE_LIMIT);
+}
+
+unsigned xSize(int32_t value)
+{
+    return static_cast<unsigned>(std::clamp(value, 1, X_COORDINATE_LIMIT));
+}
+
+// The window manager hints that ask for no decorations at all (the Motif hints every common
+// window manager honours).
+struct MotifWmHints
+{
+    unsigned long flags = 2; // decorations field is valid
+    unsigned long functions = 0;
+    unsigned long decorations = 0;
+    long inputMode = 0;
+    unsigned long status = 0;
+};
+
+} // namespace
+
+Window::Window(int32_t x, int32_t y, int32_t width, int32_t height, char mode)
+    : x(x), y(y), width(width), height(height)
+{
+    thread = std::thread(&Window::run, this, mode);
+}
+
+Window::~Window()
+{
+    if (thread.joinable())
+        thread.join();
+}
+
+void Window::run(char mode)
+{
+    if (!setUp(mode))
+        return;
+    while (!startFlag.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    XMapWindow(display, xwindow);
+    drawFrames();
+    tearDown();
+}
+
+bool Window::setUp(char mode)
+{
+    // One set-up at a time, so that the set-up lines of different windows never interleave.
+    std::lock_guard<std::mutex> lock(globalMutex);
+    const std::string problem = createWindowAndContext();
+    if (!problem.empty()) {
+        // A window that cannot be drawn would never come to its event loop, so nobody could
+        // close it and the program would never end: it ends here instead.
+        std::cout << "window at " << x << "," << y << " could not be set up: " << problem
+                  << std::endl;
+        tearDown();
+        return false;
+    }
+    GlxSwapExtensions extensions(display, xwindow);
+    applySwapMode(mode, x, y, extensions);
+    return true;
+}
+
+std::string Window::createWindowAndContext()
+{
+    display = XOpenDisplay(nullptr);
+    if (!display)
+        return "XOpenDisplay failed";
+    XVisualInfo* visual = chooseVisual(display);
+    if (!visual)
+        return "glXChooseVisual failed";
+    std::string problem = createXWindow(visual);
+    if (problem.empty())
+        problem = createCurrentContext(display, xwindow, visual, &context);
+    XFree(visual);
+    if (!problem.empty())
+        return problem;
+    const DrawableSize largest = largestDrawable();
+    return drawableSizeProblem(width, height,
+                               {std::min(largest.width, X_COORDINATE_LIMIT),
+                                std::min(largest.height, X_COORDINATE_LIMIT)});
+}
+
+std::string Window::createXWindow(XVisualInfo* visual)
+{
+    const XWindow root = RootWindow(display, visual->screen);
+    colormap = XCreateColormap(display, root, visual->visual, AllocNone);
+    XSetWindowAttributes attributes = {};
+    attributes.colormap = colormap;
+    // No background: the server must not clear the window, the frame loop covers every pixel.
+    attributes.background_pixmap = None;
+    attributes.border_pixel = 0;
+    attributes.event_mask = KeyPressMask;
+    xwindow = XCreateWindow(display, root, xPosition(x), xPosition(y), xSize(width), xSize(height),
+                            0, visual->depth, InputOutput, visual->visual,
+                            CWColormap | CWBackPixmap | CWBorderPixel | CWEventMask, &attributes);
+    if (const int error = takeXError(display))
+        return "XCreateWindow failed (X error " + std::to_string(error) + ")";
+    describeToWindowManager();
+    return {};
+}
+
+void Window::describeToWindowManager()
+{
+    XStoreName(display, xwindow, WINDOW_TITLE);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    XChangeProperty(display, xwindow, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(WINDOW_TITLE), 6);
+
+    XClassHint classHint = {const_cast<char*>(WINDOW_TITLE), const_cast<char*>(WINDOW_CLASS_NAME)};
+    XSetClassHint(display, xwindow, &classHint);
+
+    // Exactly where and as large as the command line says, and no other size.
+    XSizeHints sizeHints = {};
+    sizeHints.flags = USPosition | USSize | PMinSize | PMaxSize;
+    sizeHints.x = xPosition(x);
+    sizeHints.y = xPosition(y);
+    sizeHints.width = sizeHints.min_width = sizeHints.max_width = static_cast<int>(xSize(width));
+    sizeHints.height = sizeHints.min_height = sizeHints.max_height =
+        static_cast<int>(xSize(height));
+    XSetWMNormalHints(display, xwindow, &sizeHints);
+
+    const MotifWmHints noDecorations;
+    const Atom motifHints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
+    XChangeProperty(display, xwindow, motifHints, motifHints, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&noDecorations), 5);
+
+    const long pid = getpid();
+    XChangeProperty(display, xwindow, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+
+    // A close request from the window manager comes as a message instead of killing the client.
+    deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, xwindow, &deleteWindow, 1);
+}
+
+bool Window::drainEvents()
+{
+    while (XPending(display)) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == KeyPress && XLookupKeysym(&event.xkey, 0) == XK_Escape)
+            return false;
+        if (event.type == ClientMessage &&
+            static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow)
+            return false;
+    }
+    return true;
+}
+
+void Window::drawFrames()
+{
+    RefreshMeter meter;
+    meter.start(monotonicNanoseconds());
+    while (drainEvents()) {
+        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        drawTestPattern(nanosecondsToSeconds(monotonicNanoseconds()), PATTERN_PERIOD, width,
+                        height);
+        glXSwapBuffers(display, xwindow);
+        meter.addFrame(monotonicNanoseconds(), x, y);
+    }
+}
+
+void Window::tearDown()
+{
+    if (context)
+        destroyContext(display, context);
+    if (xwindow)
+        XDestroyWindow(display, xwindow);
+    if (colormap)
+        XFreeColormap(display, colormap);
+    if (display)
+        XCloseDisplay(display);
+    context = nullptr;
+    colormap = 0;
+    xwindow = 0;
+    display = nullptr;
+}

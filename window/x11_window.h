@@ -1,0 +1,43 @@
+#pragma once
+
+#include "gl/glx_headers.h"
+
+#include <cstdint>
+#include <string>
+#include <thread>
+
+// One test window and the thread that creates it, draws into it and destroys it, each with its
+// own connection to the X server. The object must stay at one address while its thread runs,
+// since the thread works on it.
+class Window
+{
+public:
+    // Starts the window's thread and returns without waiting for the window's set-up.
+    Window(int32_t x, int32_t y, int32_t width, int32_t height, char mode);
+    // Waits until the window has been closed and its thread has ended.
+    ~Window();
+
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+private:
+    void run(char mode);
+    bool setUp(char mode);
+    std::string createWindowAndContext();
+    std::string createXWindow(XVisualInfo* visual);
+    void describeToWindowManager();
+    bool drainEvents();
+    void drawFrames();
+    void tearDown();
+
+    std::thread thread;
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+    Display* display = nullptr;
+    XWindow xwindow = 0;
+    Colormap colormap = 0;
+    GLXContext context = nullptr;
+    Atom deleteWindow = 0;
+};
