@@ -1,4 +1,13 @@
 #include "app/globals.h"
 
+#include <chrono>
+#include <thread>
+
 std::atomic<bool> startFlag{false};
 std::mutex globalMutex;
+
+void waitForStart()
+{
+    while (!startFlag.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}

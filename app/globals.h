@@ -7,6 +7,9 @@
 // all windows start drawing at the same moment.
 extern std::atomic<bool> startFlag;
 
+// Returns once startFlag is set, looking every millisecond.
+void waitForStart();
+
 // Serialises the window set-ups and every line a window thread writes, so that set-ups never
 // overlap and no two lines interleave on the console.
 extern std::mutex globalMutex;

@@ -18,5 +18,6 @@ int main(int argc, char** argv)
     installXErrorHandler();
     std::cout << std::endl;
     runWindows<Window>(groups, START_DELAY);
+    closeEndedConnections();
     return 0;
 }

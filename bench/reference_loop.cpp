@@ -9,9 +9,8 @@
 
 #include "app/launch.h"
 #include "app/window_groups.h"
-#include "frame/refresh_meter.h"
 #include "frame/pattern.h"
-#include "gl/opengl.h"
+#include "frame/refresh_meter.h"
 #include "gl/wgl_context.h"
 #include "window/win32_window.h"
 
@@ -43,9 +42,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     long long frames = 0;
     while (drainMessages()) {
-        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        drawTestPattern(static_cast<double>(frames) / 1000.0, PATTERN_PERIOD, width, height);
+        drawFrame(static_cast<double>(frames) / 1000.0, width, height);
         SwapBuffers(hdc);
         if (++frames % REPORT_FRAMES == 0) {
             std::printf("frames %lld\n", frames);

@@ -29,3 +29,6 @@ PatternRects patternRects(double t, double period, int32_t width, int32_t height
 // Draws the pattern over the current frame with the current GL context, by scissored clears
 // alone. Leaves the scissor test off and the clear colour green.
 void drawTestPattern(double t, double period, int32_t width, int32_t height);
+
+// Draws one whole frame into the back buffer: the black field, then the pattern at time t.
+void drawFrame(double t, int32_t width, int32_t height);

@@ -4,13 +4,10 @@
 #include "frame/clock.h"
 #include "frame/pattern.h"
 #include "frame/refresh_meter.h"
-#include "gl/opengl.h"
 #include "gl/wgl_context.h"
-#include "window/drawable_size.h"
 #include "window/swap_mode.h"
+#include "window/window_setup.h"
 
-#include <chrono>
-#include <iostream>
 #include <mutex>
 #include <string>
 
@@ -91,8 +88,7 @@ void Window::run(char mode)
 {
     if (!setUp(mode))
         return;
-    while (!startFlag.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    waitForStart();
     ShowWindow(hwnd, SW_SHOW);
     drawFrames();
     tearDown();
@@ -107,8 +103,7 @@ bool Window::setUp(char mode)
     if (!problem.empty()) {
         // A window that cannot be drawn would never come to its message loop, so nobody could
         // close it and the program would never end: it ends here instead.
-        std::cout << "window at " << x << "," << y << " could not be set up: " << problem
-                  << std::endl;
+        reportSetupFailure(x, y, problem);
         tearDown();
         return false;
     }
@@ -137,10 +132,7 @@ void Window::drawFrames()
     RefreshMeter meter;
     meter.start(monotonicNanoseconds());
     while (drainMessages()) {
-        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        drawTestPattern(nanosecondsToSeconds(monotonicNanoseconds()), PATTERN_PERIOD, width,
-                        height);
+        drawFrame(nanosecondsToSeconds(monotonicNanoseconds()), width, height);
         SwapBuffers(hdc);
         meter.addFrame(monotonicNanoseconds(), x, y);
     }

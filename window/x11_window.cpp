@@ -5,15 +5,14 @@
 #include "frame/pattern.h"
 #include "frame/refresh_meter.h"
 #include "gl/glx_context.h"
-#include "window/drawable_size.h"
 #include "window/swap_mode.h"
+#include "window/window_setup.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <iostream>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -34,6 +33,19 @@ unsigned xSize(int32_t value)
     return static_cast<unsigned>(std::clamp(value, 1, X_COORDINATE_LIMIT));
 }
 
+// Closing a connection runs Xlib's extension hooks, which are not safe against other threads
+// using or closing their own connections at the same moment: with Mesa's software renderer that
+// crashed now and then in libXext when two windows closed together. A window that ends therefore
+// leaves its connection here, to be closed once no window thread is left.
+std::mutex endedConnectionsMutex;
+std::vector<Display*> endedConnections;
+
+void keepUntilAllWindowsEnd(Display* display)
+{
+    std::lock_guard<std::mutex> lock(endedConnectionsMutex);
+    endedConnections.push_back(display);
+}
+
 // The window manager hints that ask for no decorations at all (the Motif hints every common
 // window manager honours).
 struct MotifWmHints
@@ -46,6 +58,14 @@ struct MotifWmHints
 };
 
 } // namespace
+
+void closeEndedConnections()
+{
+    std::lock_guard<std::mutex> lock(endedConnectionsMutex);
+    for (Display* display : endedConnections)
+        XCloseDisplay(display);
+    endedConnections.clear();
+}
 
 Window::Window(int32_t x, int32_t y, int32_t width, int32_t height, char mode)
     : x(x), y(y), width(width), height(height)
@@ -63,8 +83,7 @@ void Window::run(char mode)
 {
     if (!setUp(mode))
         return;
-    while (!startFlag.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    waitForStart();
     XMapWindow(display, xwindow);
     drawFrames();
     tearDown();
@@ -78,8 +97,7 @@ bool Window::setUp(char mode)
     if (!problem.empty()) {
         // A window that cannot be drawn would never come to its event loop, so nobody could
         // close it and the program would never end: it ends here instead.
-        std::cout << "window at " << x << "," << y << " could not be set up: " << problem
-                  << std::endl;
+        reportSetupFailure(x, y, problem);
         tearDown();
         return false;
     }
@@ -180,10 +198,7 @@ void Window::drawFrames()
     RefreshMeter meter;
     meter.start(monotonicNanoseconds());
     while (drainEvents()) {
-        glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        drawTestPattern(nanosecondsToSeconds(monotonicNanoseconds()), PATTERN_PERIOD, width,
-                        height);
+        drawFrame(nanosecondsToSeconds(monotonicNanoseconds()), width, height);
         glXSwapBuffers(display, xwindow);
         meter.addFrame(monotonicNanoseconds(), x, y);
     }
@@ -197,8 +212,11 @@ void Window::tearDown()
         XDestroyWindow(display, xwindow);
     if (colormap)
         XFreeColormap(display, colormap);
-    if (display)
-        XCloseDisplay(display);
+    if (display) {
+        // The window goes from the screen now, the connection only at the end.
+        XSync(display, False);
+        keepUntilAllWindowsEnd(display);
+    }
     context = nullptr;
     colormap = 0;
     xwindow = 0;

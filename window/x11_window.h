@@ -6,6 +6,10 @@
 #include <string>
 #include <thread>
 
+// Closes the X connections of the windows that have ended. Called once, after every window has
+// ended.
+void closeEndedConnections();
+
 // One test window and the thread that creates it, draws into it and destroys it, each with its
 // own connection to the X server. The object must stay at one address while its thread runs,
 // since the thread works on it.

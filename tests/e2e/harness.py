@@ -50,9 +50,11 @@ def wait_until(condition, timeout, what, interval=0.05):
 def start_xvfb(width, height):
     """Starts Xvfb on a display number it picks itself; returns the process and ':N'."""
     read_end, write_end = os.pipe()
+    # -noreset: by default the server resets whenever its last client leaves, and a program
+    # connecting at that moment fails to open the display.
     process = subprocess.Popen(
         ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-         "-nolisten", "tcp"],
+         "-nolisten", "tcp", "-noreset"],
         pass_fds=(write_end,), stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL,
     )
     os.close(write_end)
@@ -112,12 +114,15 @@ class ToolRun:
             self.stderr = self.process.stderr.read()
 
     def _snapshot(self):
+        """The output so far, with the carriage returns of Wine's runtime removed, and the
+        arrival times of its lines."""
         with self._lock:
-            return bytes(self._stdout), list(self._line_times)
+            data, times = bytes(self._stdout), list(self._line_times)
+        return data.decode("utf-8", "replace").replace("\r\n", "\n"), times
 
     def output(self):
-        """Everything written so far, with the carriage returns of Wine's runtime removed."""
-        return self._snapshot()[0].decode("utf-8", "replace").replace("\r\n", "\n")
+        """Everything written so far."""
+        return self._snapshot()[0]
 
     def lines(self):
         """The complete lines written so far."""
@@ -125,8 +130,7 @@ class ToolRun:
 
     def timed_lines(self):
         """(arrival time, line) for each complete line so far."""
-        data, times = self._snapshot()
-        text = data.decode("utf-8", "replace").replace("\r\n", "\n")
+        text, times = self._snapshot()
         return list(zip(times, text.split("\n")[:-1]))
 
     def wait_for_line(self, matches, timeout=STARTUP_TIMEOUT, what="a line"):
@@ -158,6 +162,7 @@ class Session:
     def __init__(self, width=SCREEN_WIDTH, height=SCREEN_HEIGHT):
         self.width, self.height = width, height
         self.runs = []
+        self.probe_errors = ""
         self.xvfb = None
         self.display = None
         self.env = None
@@ -200,12 +205,13 @@ class Session:
             self.command(PROBE_EXE, [str(arg) for arg in args]), env=self.env, stdin=DEVNULL,
             capture_output=True, timeout=STARTUP_TIMEOUT,
         )
+        self.probe_errors = result.stderr.decode("utf-8", "replace")
         return result.returncode, result.stdout.decode("utf-8", "replace")
 
     def windows(self):
         """The tool's windows on the desktop, as the probe sees them."""
         status, text = self.probe("windows")
-        assert status == 0, f"probe windows failed with {status}"
+        assert status == 0, f"probe windows failed with {status}: {self.probe_errors[-3000:]}"
         found = []
         for line in text.splitlines():
             fields = line.split(" ", 10)
@@ -224,7 +230,18 @@ class Session:
                 return found
             return None
         state = "shown" if visible else "hidden"
-        return wait_until(ready, timeout, f"{count} {state} windows")
+        try:
+            return wait_until(ready, timeout, f"{count} {state} windows")
+        except AssertionError as error:
+            raise AssertionError(f"{error}; seen {self.windows()}; {self.describe_runs()}") from None
+
+    def describe_runs(self):
+        """How the runs of this test stand, for failure messages."""
+        return "; ".join(
+            f"{run.args}: " + ("running" if run.running() else
+                               f"ended with {run.process.returncode}, standard error "
+                               f"{run.stderr[-2000:].decode('utf-8', 'replace')!r}")
+            for run in self.runs)
 
     def wait_for_window_gone(self, x, y, timeout=EXIT_TIMEOUT):
         wait_until(lambda: all((w.x, w.y) != (x, y) for w in self.windows()), timeout,
@@ -391,7 +408,9 @@ class EndToEndTest(unittest.TestCase):
     def assert_clean_end(self, run):
         """The run has ended with status 0, its output framed by the opening empty line and the
         closing "finished." with an empty line after it; returns the lines in between."""
-        self.assertEqual(run.wait_exit(), 0)
+        status = run.wait_exit()
+        self.assertEqual(status, 0, f"exit status {status}; standard error ends with:\n"
+                         f"{run.stderr[-3000:].decode('utf-8', 'replace')}")
         lines = run.lines()
         self.assertEqual(lines[0], "", "the output opens with an empty line")
         self.assertEqual(lines[-2:], ["finished.", ""], "the output ends with finished.")
@@ -458,8 +477,3 @@ class Image:
             raise ValueError(f"expected an 8-bit binary PPM, got {magic!r} with maximum {maximum}")
         pixels = data[position + 1:position + 1 + width * height * 3]
         return cls(width, height, pixels)
-
-    def pixel(self, x, y):
-        """(r, g, b) at x, y, counted from the top-left corner as the desktop counts."""
-        offset = (y * self.width + x) * 3
-        return tuple(self.pixels[offset:offset + 3])

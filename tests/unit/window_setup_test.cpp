@@ -1,4 +1,6 @@
-#include "window/drawable_size.h"
+#include "window/window_setup.h"
+
+#include "stdout_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -21,4 +23,12 @@ TEST(DrawableSizeProblem, LargerWindowsAreRefusedWithSizeAndLimit)
     EXPECT_EQ(drawableSizeProblem(100, 8193, largest),
               "100x8193 pixels is more than the driver can draw (at most 16384x8192)");
     EXPECT_NE(drawableSizeProblem(std::numeric_limits<int32_t>::max(), 1, largest), "");
+}
+
+TEST(ReportSetupFailure, NamesTheWindowAndTheProblemOnOneLine)
+{
+    StdoutCapture output;
+    reportSetupFailure(-1920, 0, "SetPixelFormat failed (error 2000)");
+    EXPECT_EQ(output.text(),
+              "window at -1920,0 could not be set up: SetPixelFormat failed (error 2000)\n");
 }

@@ -1,4 +1,6 @@
-#include "window/drawable_size.h"
+#include "window/window_setup.h"
+
+#include <iostream>
 
 std::string drawableSizeProblem(int32_t width, int32_t height, DrawableSize largest)
 {
@@ -7,4 +9,9 @@ std::string drawableSizeProblem(int32_t width, int32_t height, DrawableSize larg
     return std::to_string(width) + "x" + std::to_string(height) +
            " pixels is more than the driver can draw (at most " + std::to_string(largest.width) +
            "x" + std::to_string(largest.height) + ")";
+}
+
+void reportSetupFailure(int32_t x, int32_t y, const std::string& problem)
+{
+    std::cout << "window at " << x << "," << y << " could not be set up: " << problem << std::endl;
 }
