@@ -1,14 +1,10 @@
 #include "window/win32_window.h"
 
-#include "app/globals.h"
-#include "frame/clock.h"
 #include "frame/pattern.h"
-#include "frame/refresh_meter.h"
-#include "gl/wgl_context.h"
-#include "window/swap_mode.h"
+#include "gl/opengl_queries.h"
+#include "window/window_life.h"
 #include "window/window_setup.h"
 
-#include <mutex>
 #include <string>
 
 namespace {
@@ -86,30 +82,7 @@ Window::~Window()
 
 void Window::run(char mode)
 {
-    if (!setUp(mode))
-        return;
-    waitForStart();
-    ShowWindow(hwnd, SW_SHOW);
-    drawFrames();
-    tearDown();
-}
-
-bool Window::setUp(char mode)
-{
-    // One set-up at a time: drivers are not all safe against concurrent context creation, and
-    // the set-up lines of different windows must not interleave.
-    std::lock_guard<std::mutex> lock(globalMutex);
-    const std::string problem = createWindowAndContext();
-    if (!problem.empty()) {
-        // A window that cannot be drawn would never come to its message loop, so nobody could
-        // close it and the program would never end: it ends here instead.
-        reportSetupFailure(x, y, problem);
-        tearDown();
-        return false;
-    }
-    WglSwapExtensions extensions(hdc);
-    applySwapMode(mode, x, y, extensions);
-    return true;
+    runWindowLife(*this, mode);
 }
 
 std::string Window::createWindowAndContext()
@@ -127,15 +100,20 @@ std::string Window::createWindowAndContext()
     return drawableSizeProblem(width, height, largestDrawable());
 }
 
-void Window::drawFrames()
+void Window::show()
 {
-    RefreshMeter meter;
-    meter.start(monotonicNanoseconds());
-    while (drainMessages()) {
-        drawFrame(nanosecondsToSeconds(monotonicNanoseconds()), width, height);
-        SwapBuffers(hdc);
-        meter.addFrame(monotonicNanoseconds(), x, y);
-    }
+    ShowWindow(hwnd, SW_SHOW);
+}
+
+bool Window::handleEvents()
+{
+    return drainMessages();
+}
+
+void Window::presentFrame(double t)
+{
+    drawFrame(t, width, height);
+    SwapBuffers(hdc);
 }
 
 void Window::tearDown()

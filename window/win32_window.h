@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "gl/wgl_context.h"
+
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -28,10 +30,15 @@ public:
     Window& operator=(const Window&) = delete;
 
 private:
+    template <class NativeWindow> friend bool setUpWindow(NativeWindow& window, char mode);
+    template <class NativeWindow> friend void runWindowLife(NativeWindow& window, char mode);
+
     void run(char mode);
-    bool setUp(char mode);
     std::string createWindowAndContext();
-    void drawFrames();
+    WglSwapExtensions swapExtensions() const { return WglSwapExtensions(hdc); }
+    void show();
+    bool handleEvents();
+    void presentFrame(double t);
     void tearDown();
 
     std::thread thread;

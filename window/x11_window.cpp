@@ -1,11 +1,8 @@
 #include "window/x11_window.h"
 
-#include "app/globals.h"
-#include "frame/clock.h"
 #include "frame/pattern.h"
-#include "frame/refresh_meter.h"
-#include "gl/glx_context.h"
-#include "window/swap_mode.h"
+#include "gl/opengl_queries.h"
+#include "window/window_life.h"
 #include "window/window_setup.h"
 
 #include <unistd.h>
@@ -81,29 +78,7 @@ Window::~Window()
 
 void Window::run(char mode)
 {
-    if (!setUp(mode))
-        return;
-    waitForStart();
-    XMapWindow(display, xwindow);
-    drawFrames();
-    tearDown();
-}
-
-bool Window::setUp(char mode)
-{
-    // One set-up at a time, so that the set-up lines of different windows never interleave.
-    std::lock_guard<std::mutex> lock(globalMutex);
-    const std::string problem = createWindowAndContext();
-    if (!problem.empty()) {
-        // A window that cannot be drawn would never come to its event loop, so nobody could
-        // close it and the program would never end: it ends here instead.
-        reportSetupFailure(x, y, problem);
-        tearDown();
-        return false;
-    }
-    GlxSwapExtensions extensions(display, xwindow);
-    applySwapMode(mode, x, y, extensions);
-    return true;
+    runWindowLife(*this, mode);
 }
 
 std::string Window::createWindowAndContext()
@@ -179,7 +154,12 @@ void Window::describeToWindowManager()
     XSetWMProtocols(display, xwindow, &deleteWindow, 1);
 }
 
-bool Window::drainEvents()
+void Window::show()
+{
+    XMapWindow(display, xwindow);
+}
+
+bool Window::handleEvents()
 {
     while (XPending(display)) {
         XEvent event;
@@ -193,15 +173,10 @@ bool Window::drainEvents()
     return true;
 }
 
-void Window::drawFrames()
+void Window::presentFrame(double t)
 {
-    RefreshMeter meter;
-    meter.start(monotonicNanoseconds());
-    while (drainEvents()) {
-        drawFrame(nanosecondsToSeconds(monotonicNanoseconds()), width, height);
-        glXSwapBuffers(display, xwindow);
-        meter.addFrame(monotonicNanoseconds(), x, y);
-    }
+    drawFrame(t, width, height);
+    glXSwapBuffers(display, xwindow);
 }
 
 void Window::tearDown()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gl/glx_context.h"
 #include "gl/glx_headers.h"
 
 #include <cstdint>
@@ -25,13 +26,17 @@ public:
     Window& operator=(const Window&) = delete;
 
 private:
+    template <class NativeWindow> friend bool setUpWindow(NativeWindow& window, char mode);
+    template <class NativeWindow> friend void runWindowLife(NativeWindow& window, char mode);
+
     void run(char mode);
-    bool setUp(char mode);
     std::string createWindowAndContext();
     std::string createXWindow(XVisualInfo* visual);
     void describeToWindowManager();
-    bool drainEvents();
-    void drawFrames();
+    GlxSwapExtensions swapExtensions() const { return GlxSwapExtensions(display, xwindow); }
+    void show();
+    bool handleEvents();
+    void presentFrame(double t);
     void tearDown();
 
     std::thread thread;

@@ -48,15 +48,17 @@ def wait_until(condition, timeout, what, interval=0.05):
 
 
 def start_xvfb(width, height):
-    """Starts Xvfb on a display number it picks itself; returns the process and ':N'."""
+    """Starts Xvfb on a display number it picks itself, logging to xvfb.log in the build
+    folder; returns the process and ':N'."""
     read_end, write_end = os.pipe()
     # -noreset: by default the server resets whenever its last client leaves, and a program
     # connecting at that moment fails to open the display.
-    process = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-         "-nolisten", "tcp", "-noreset"],
-        pass_fds=(write_end,), stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL,
-    )
+    with open(os.path.join(BUILD_DIR, "xvfb.log"), "ab") as log:
+        process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdin=DEVNULL, stdout=log, stderr=log,
+        )
     os.close(write_end)
     answer = b""
     deadline = time.monotonic() + STARTUP_TIMEOUT
@@ -318,7 +320,8 @@ class WineSession(Session):
 
     def start(self):
         super().start()
-        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
+        # Wine's error messages only: none in a good run, and the first clue in a bad one.
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all,err+all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         prepare_prefix(self.env, self.prefix)
         quiet = dict(env=self.env, stdin=DEVNULL, stdout=DEVNULL, stderr=DEVNULL,
