@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -125,7 +126,8 @@ void Window::describeToWindowManager()
     XStoreName(display, xwindow, WINDOW_TITLE);
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     XChangeProperty(display, xwindow, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(WINDOW_TITLE), 6);
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(WINDOW_TITLE),
+                    static_cast<int>(std::strlen(WINDOW_TITLE)));
 
     XClassHint classHint = {const_cast<char*>(WINDOW_TITLE), const_cast<char*>(WINDOW_CLASS_NAME)};
     XSetClassHint(display, xwindow, &classHint);

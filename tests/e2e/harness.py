@@ -186,9 +186,13 @@ class Session:
 
     def stop(self):
         self.end_runs()
+        self.stop_platform()
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait(EXIT_TIMEOUT)
+
+    def stop_platform(self):
+        """Ends what the platform session started besides the display."""
 
     def end_runs(self):
         """Ends whatever runs are still going, so that one failed test cannot spoil the next."""
@@ -335,13 +339,11 @@ class WineSession(Session):
         subprocess.run(self.command(PROBE_EXE, ["windows"]), **dict(quiet, timeout=120))
         return self
 
-    def stop(self):
-        self.end_runs()
+    def stop_platform(self):
         if self.env:
             quiet = dict(env=self.env, stdout=DEVNULL, stderr=DEVNULL, timeout=EXIT_TIMEOUT)
             subprocess.run(["wineserver", "-k"], **quiet)
             subprocess.run(["wineserver", "-w"], **quiet)
-        super().stop()
 
     def usage_text(self, run):
         """The usage text the run shows, left on screen until dismiss_usage."""
