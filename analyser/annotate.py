@@ -1,0 +1,54 @@
+"""Draws what was found onto the photo and writes it: each window's outline and name, the bars
+as read row by row, its lag, and its breaks (scan-out boundary yellow, tears red)."""
+
+import cv2
+import numpy as np
+
+from analyser.pattern import BAR
+
+OUTLINE = (255, 0, 255)
+BAR_READ = (255, 255, 0)
+SCAN = (0, 255, 255)
+TEAR = (0, 0, 255)
+
+
+def _to_photo(window, points):
+    return cv2.perspectiveTransform(np.float32(points)[None], window.to_photo)[0]
+
+
+def draw(photo, result):
+    """A copy of the photo (BGR) with the findings drawn on it."""
+    canvas = photo.copy()
+    thickness = max(2, int(round(max(photo.shape) / 1000)))
+    font = max(0.6, max(photo.shape) / 2500)
+    for window in result.windows:
+        cv2.polylines(canvas, [np.round(window.corners).astype(np.int32)], True, OUTLINE,
+                      thickness, cv2.LINE_AA)
+        read = ~np.isnan(window.vertical.offset)
+        centres = np.column_stack([window.vertical.offset[read] + BAR / 2, window.v[read]])
+        for x, y in np.round(_to_photo(window, centres)).astype(int)[::4]:
+            cv2.circle(canvas, (int(x), int(y)), thickness, BAR_READ, -1)
+        for found in window.breaks:
+            ends = _to_photo(window, [[0, found.row], [window.width, found.row]])
+            cv2.line(canvas, tuple(np.round(ends[0]).astype(int)),
+                     tuple(np.round(ends[1]).astype(int)),
+                     SCAN if found.kind == "scan" else TEAR, thickness, cv2.LINE_AA)
+        lag = "lag ?" if np.isnan(window.lag_ms) else \
+            f"lag {window.lag_ms:.1f} ms ({window.lag_frames:.2f} fr)"
+        scan = "" if window.scan is None else f"  scan {window.scan:.2f}"
+        origin = window.corners[0] + [3 * thickness, 12 * thickness * font]
+        for row, text in enumerate([window.name, lag + scan]):
+            position = (int(origin[0]), int(origin[1] + row * 30 * font))
+            cv2.putText(canvas, text, position, cv2.FONT_HERSHEY_SIMPLEX, font, (0, 0, 0),
+                        thickness + 3, cv2.LINE_AA)
+            cv2.putText(canvas, text, position, cv2.FONT_HERSHEY_SIMPLEX, font, (255, 255, 255),
+                        thickness, cv2.LINE_AA)
+    verdict = "IN SYNC" if result.in_sync else "NOT IN SYNC"
+    cv2.putText(canvas, verdict, (20, int(60 * font)), cv2.FONT_HERSHEY_SIMPLEX, 1.5 * font,
+                (0, 200, 0) if result.in_sync else (0, 0, 255), thickness + 1, cv2.LINE_AA)
+    return canvas
+
+
+def write(path, photo, result):
+    if not cv2.imwrite(path, draw(photo, result)):
+        raise OSError(f"cannot write {path}")

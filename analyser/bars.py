@@ -1,0 +1,115 @@
+"""Reads the bars from a window's samples (rows x columns of greenness on a grid of window
+coordinates): where the vertical bar stands in every row, and where the horizontal bar is.
+
+Positions are offsets as the tool draws them, in window pixels: the vertical bar's left edge
+from the window's left, the horizontal bar's lower edge from the window's bottom.
+"""
+
+from dataclasses import dataclass
+
+import numpy as np
+
+from analyser.pattern import BAR, EDGE
+
+
+@dataclass
+class VerticalBar:
+    offset: np.ndarray  # per sampled row, NaN where the bar cannot be read
+    width: np.ndarray  # measured width, window pixels, NaN where clipped or unread
+    clipped: np.ndarray  # per row: the bar runs into the frame's left or right edge
+    hidden: np.ndarray  # per row: no bar stands out (glare, the horizontal bar's rows)
+
+
+@dataclass
+class HorizontalBar:
+    offset: float  # NaN when not found
+    width: float
+    rows: tuple  # first and last window row it covers, for leaving them out elsewhere
+    clipped: bool
+
+
+def _box_filter(profiles, size):
+    """Mean over a sliding window of size samples along the last axis, centred."""
+    padded = np.pad(profiles, [(0, 0)] * (profiles.ndim - 1) + [(size // 2, size - size // 2)],
+                    mode="edge")
+    total = np.cumsum(padded, axis=-1)
+    total = np.concatenate([np.zeros(total.shape[:-1] + (1,)), total], axis=-1)
+    return (total[..., size:] - total[..., :-size])[..., :profiles.shape[-1]] / size
+
+
+def half_level_edges(profiles, centres, half, reach):
+    """Where each profile (one per row) falls below half on either side of its centre index:
+    (left, right) in fractional sample indexes, found within reach samples. NaN where the
+    profile stays above half that far."""
+    count, length = profiles.shape
+    offsets = np.arange(reach + 1)
+    edges = []
+    for sign in (-1, 1):
+        index = np.clip(centres[:, None] + sign * offsets[None, :], 0, length - 1)
+        values = np.take_along_axis(profiles, index, axis=1)
+        below = values < half[:, None]
+        first = np.argmax(below, axis=1)
+        found = below[np.arange(count), first] & (first > 0)
+        inner = np.take_along_axis(values, np.maximum(first - 1, 0)[:, None], axis=1)[:, 0]
+        outer = values[np.arange(count), first]
+        fraction = (inner - half) / np.maximum(inner - outer, 1e-6)
+        position = centres + sign * (first - 1 + np.clip(fraction, 0, 1))
+        edges.append(np.where(found, position, np.nan))
+    return edges[0], edges[1]
+
+
+def read_vertical_bar(samples, width, level):
+    """The vertical bar in every sampled row. level is the greenness of a lit bar."""
+    rows, columns = samples.shape
+    per_pixel = columns / width
+    background = np.median(samples, axis=1)
+    box = _box_filter(samples, max(1, int(round(BAR * per_pixel))))
+    centre = np.argmax(box, axis=1)
+    peak = np.take_along_axis(samples, centre[:, None], axis=1)[:, 0]
+    hidden = (peak - background < 0.3 * level) | (background > 0.3 * level)
+    half = background + (peak - background) / 2
+    reach = int(np.ceil((BAR + 8) * per_pixel)) + 4
+    left, right = half_level_edges(samples, centre, half, reach)
+    # Sample index i stands for window u = (i + 0.5) / per_pixel; a half-level crossing between
+    # two samples is the edge.
+    left_u = (left + 0.5) / per_pixel
+    right_u = (right + 0.5) / per_pixel
+    margin = EDGE + 1.0
+    at_left = ~(left_u > margin)
+    at_right = ~(right_u < width - margin)
+    offset = np.where(at_left, right_u - BAR, np.where(at_right, left_u,
+                                                        (left_u + right_u - BAR) / 2))
+    clipped = (at_left | at_right) & ~hidden
+    measured_width = np.where(clipped, np.nan, right_u - left_u)
+    # A frame edge taken for the bar (the bar itself hidden) gives an offset off the sweep.
+    off_sweep = ~((offset > -1.5) & (offset < width - 9 + 1.5))
+    offset = np.where(hidden | (at_left & at_right) | off_sweep, np.nan, offset)
+    return VerticalBar(offset, measured_width, clipped, hidden)
+
+
+def read_horizontal_bar(samples, height, level, v):
+    """The horizontal bar: the rows whose median over the window's width is lit."""
+    rows = samples.shape[0]
+    per_pixel = rows / height
+    profile = np.median(samples, axis=1)
+    background = np.median(profile)
+    box = _box_filter(profile[None, :], max(1, int(round(BAR * per_pixel))))[0]
+    centre = int(np.argmax(box))
+    peak = profile[centre]
+    if peak - background < 0.3 * level:
+        return HorizontalBar(np.nan, np.nan, (0, -1), False)
+    half = np.array([background + (peak - background) / 2])
+    reach = int(np.ceil((BAR + 8) * per_pixel)) + 4
+    top, bottom = half_level_edges(profile[None, :], np.array([centre]), half, reach)
+    top_v, bottom_v = (top[0] + 0.5) / per_pixel, (bottom[0] + 0.5) / per_pixel
+    margin = EDGE + 1.0
+    clipped = not (top_v > margin and bottom_v < height - margin)
+    if not top_v > margin:
+        top_v = bottom_v - BAR
+    elif not bottom_v < height - margin:
+        bottom_v = top_v + BAR
+    centre_v = (top_v + bottom_v) / 2
+    spread = BAR / 2 + 3 / per_pixel
+    covered = (int(np.searchsorted(v, centre_v - spread)),
+               int(np.searchsorted(v, centre_v + spread)))
+    return HorizontalBar(height - centre_v - BAR / 2, bottom_v - top_v, covered, clipped)

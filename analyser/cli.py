@@ -1,0 +1,121 @@
+"""The command: inspect [options] PHOTO [x y width height mode ...].
+
+Exit status: 0 in sync, 3 not in sync, 1 nothing to read, 2 wrong usage.
+"""
+
+import argparse
+import json
+import sys
+
+from analyser import annotate, photo_io, report
+from analyser.photo import NothingToRead, analyse
+
+IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC = 0, 1, 2, 3
+INT32 = (-2 ** 31, 2 ** 31 - 1)
+MIN_WINDOW = 20  # smaller windows cannot hold the frame and both bars
+
+
+class UsageError(Exception):
+    pass
+
+
+def _parser():
+    parser = argparse.ArgumentParser(
+        prog="inspect", usage="inspect [options] PHOTO [x y width height mode ...]",
+        description="Reads the tool's test pattern from a photo of the running displays and "
+                    "says whether they are in sync.")
+    parser.add_argument("--json", action="store_true",
+                        help="write the result as one JSON object instead of the summary")
+    parser.add_argument("--annotate", metavar="OUT.png", help="write the photo with findings")
+    parser.add_argument("--refresh", metavar="HZ", type=float, default=60.0,
+                        help="the displays' refresh rate (default 60)")
+    parser.add_argument("--readout", metavar="MS", type=float,
+                        help="the camera's top-to-bottom sensor readout time")
+    return parser
+
+
+def split_arguments(argv):
+    """Options (wherever they stand) and the positional words: the photo, then the groups,
+    whose numbers may be negative and so look like options."""
+    valued = {"--annotate", "--refresh", "--readout"}
+    options, words = [], []
+    arguments = iter(argv)
+    for word in arguments:
+        name = word.split("=", 1)[0]
+        if name in valued | {"--json", "-h", "--help"}:
+            options.append(word)
+            if name in valued and "=" not in word:
+                options.append(next(arguments, ""))
+        elif word.startswith("--") and not words:
+            options.append(word)  # unknown: the parser says so
+        else:
+            words.append(word)
+    return options, words
+
+
+def leading_integer(text):
+    """A number read as the tool reads it: leading blanks, a sign, digits up to the first
+    non-digit; 0 when there are none; clamped to 32 bits."""
+    text = text.lstrip(" \t\n\v\f\r")
+    sign = -1 if text[:1] == "-" else 1
+    digits = text[1:] if text[:1] in "+-" else text
+    count = len(digits) - len(digits.lstrip("0123456789"))
+    value = sign * int(digits[:count]) if count else 0
+    return max(INT32[0], min(INT32[1], value))
+
+
+def parse_groups(words):
+    """The tool's argument groups: (x, y, width, height, mode letter) tuples."""
+    if len(words) % 5:
+        raise UsageError(f"the groups need five arguments each (x y width height mode); "
+                         f"{len(words)} given")
+    groups = []
+    for i in range(0, len(words), 5):
+        x, y, width, height = (leading_integer(w) for w in words[i:i + 4])
+        if width < MIN_WINDOW or height < MIN_WINDOW:
+            raise UsageError(f"window at {x},{y} is {width}x{height}: too small to carry the "
+                             "pattern")
+        groups.append((x, y, width, height, words[i + 4][:1]))
+    if len({(g[0], g[1]) for g in groups}) < len(groups):
+        raise UsageError("two groups have the same position, so their windows cannot be "
+                         "told apart")
+    return groups
+
+
+def main(argv):
+    parser = _parser()
+    options, words = split_arguments(argv)
+    try:
+        settings = parser.parse_args(options)
+    except SystemExit as stop:
+        return USAGE if stop.code else IN_SYNC
+    try:
+        if not words:
+            raise UsageError("no photo given")
+        if not settings.refresh > 0 or (settings.readout is not None and
+                                        not 0 <= settings.readout < 1000):
+            raise UsageError("--refresh must be above 0 and --readout from 0 to 1000 ms")
+        groups = parse_groups(words[1:])
+    except UsageError as error:
+        parser.print_usage(sys.stderr)
+        print(f"inspect: {error}", file=sys.stderr)
+        return USAGE
+    path = words[0]
+    try:
+        photo = photo_io.read(path)
+        result = analyse(photo, groups, settings.refresh, settings.readout)
+    except (photo_io.UnreadablePhoto, NothingToRead) as error:
+        print(f"inspect: {error}", file=sys.stderr)
+        return NOTHING_TO_READ
+    if settings.annotate:
+        try:
+            annotate.write(settings.annotate, photo, result)
+        except OSError as error:
+            print(f"inspect: {error}", file=sys.stderr)
+    for name in result.missing:
+        print(f"inspect: window {name} was not found in the photo", file=sys.stderr)
+    if settings.json:
+        print(json.dumps(report.result_json(result, path)))
+    else:
+        print(report.summary(result))
+    return IN_SYNC if result.in_sync else NOT_IN_SYNC

@@ -1,0 +1,160 @@
+"""Finds the tool's windows in a photo: green outlines with two bars inside, on black.
+
+All functions take the photo as arrays (BGR, uint8) or the greenness map made from it; the
+corners they return are in photo coordinates, ordered top-left, top-right, bottom-right,
+bottom-left.
+"""
+
+import cv2
+import numpy as np
+
+from analyser.pattern import EDGE
+
+MIN_SIDE_PX = 24  # a window smaller than this in the photo is not looked at
+# The frame and bars light at most this share of a window's outline area; a solid green object
+# lights nearly all of it.
+MAX_FILL = 0.45
+
+
+def greenness(photo):
+    """How much greener than red and blue each pixel is: G - max(R, B), float32, 0 .. 255."""
+    blue, green, red = (photo[..., i].astype(np.int16) for i in range(3))
+    return np.clip(green - np.maximum(red, blue), 0, None).astype(np.float32)
+
+
+def green_level(green):
+    """The greenness of a lit bar: a high percentile of the map, so that glints do not set it."""
+    sample = green[::4, ::4]
+    return float(np.percentile(sample, 99.7))
+
+
+def pattern_mask(green, level):
+    """Pixels that belong to a lit frame or bar: a low threshold for the faint frame lines,
+    kept only in components that also hold strongly lit pixels (hysteresis)."""
+    smooth = cv2.GaussianBlur(green, (0, 0), 1.0)
+    noise = float(np.median(np.abs(smooth[::4, ::4] - np.median(smooth[::4, ::4])))) * 1.5
+    weak = (smooth > max(0.14 * level, 6 * noise, 8.0)).astype(np.uint8)
+    weak = cv2.morphologyEx(weak, cv2.MORPH_CLOSE, np.ones((3, 3), np.uint8))
+    count, labels, stats, _ = cv2.connectedComponentsWithStats(weak, connectivity=8)
+    strong = smooth > 0.5 * level
+    strong_counts = np.bincount(labels[strong], minlength=count)
+    return count, labels, stats, strong_counts
+
+
+def order_corners(points):
+    """Four points ordered top-left, top-right, bottom-right, bottom-left (clockwise on the
+    photo, starting from the one nearest the photo's top-left)."""
+    points = np.asarray(points, float)
+    centre = points.mean(axis=0)
+    angles = np.arctan2(points[:, 1] - centre[1], points[:, 0] - centre[0])
+    clockwise = points[np.argsort(angles)]
+    start = np.argmin(clockwise.sum(axis=1))
+    return np.roll(clockwise, -start, axis=0)
+
+
+def outline_quad(component):
+    """The four corners of a component's outer outline (a boolean mask), or None when its
+    outline is not a quadrilateral."""
+    contours, _ = cv2.findContours(component.astype(np.uint8), cv2.RETR_EXTERNAL,
+                                   cv2.CHAIN_APPROX_SIMPLE)
+    hull = cv2.convexHull(max(contours, key=cv2.contourArea))
+    perimeter = cv2.arcLength(hull, True)
+    for share in (0.01, 0.02, 0.03, 0.05, 0.08):
+        quad = cv2.approxPolyDP(hull, share * perimeter, True)
+        if len(quad) == 4:
+            return order_corners(quad[:, 0, :])
+        if len(quad) < 4:
+            return None
+    return None
+
+
+def find_windows(photo):
+    """Coarse corners (float arrays 4 x 2) of every window of the pattern in the photo, and the
+    greenness map they were found in."""
+    green = greenness(photo)
+    level = green_level(green)
+    if level < 40:
+        return [], green
+    count, labels, stats, strong_counts = pattern_mask(green, level)
+    found = []
+    for label in range(1, count):
+        x, y, w, h, area = stats[label]
+        if w < MIN_SIDE_PX or h < MIN_SIDE_PX or strong_counts[label] < 2 * (w + h) * 0.2:
+            continue
+        component = labels[y:y + h, x:x + w] == label
+        quad = outline_quad(component)
+        if quad is None:
+            continue
+        quad_area = cv2.contourArea(quad.astype(np.float32))
+        if quad_area <= 0 or area / quad_area > MAX_FILL or not _has_dark_inside(
+                component, quad, green[y:y + h, x:x + w], level):
+            continue
+        found.append(quad + [x, y])
+    return found, green
+
+
+def _has_dark_inside(component, quad, green, level):
+    """Whether the outline holds dark panel away from its lines: the four fields between the
+    bars. A green patch or a lit area is not a window."""
+    inside = np.zeros(component.shape, np.uint8)
+    cv2.fillConvexPoly(inside, np.round(quad).astype(np.int32), 1)
+    inside = cv2.erode(inside, np.ones((5, 5), np.uint8)).astype(bool)
+    dark = inside & ~component & (green < 0.2 * level)
+    return dark.sum() > 0.4 * inside.sum()
+
+
+def refine_corners(green, corners, width, height, samples=48):
+    """Corners of the frame lines' centre lines, found to a fraction of a photo pixel by fitting
+    a straight line through the ridge of each side, and the window coordinates they stand for.
+
+    The frame is EDGE pixels wide, so its centre lines lie at u = 1 and u = width - 1, v = 1 and
+    v = height - 1 in window coordinates.
+    """
+    lines = []
+    for side in range(4):
+        start, end = corners[side], corners[(side + 1) % 4]
+        lines.append(_fit_side(green, start, end, samples))
+    refined = []
+    for side in range(4):
+        point = _intersect(lines[side - 1], lines[side])
+        refined.append(point if point is not None else corners[side])
+    inset = EDGE / 2
+    window = np.array([[inset, inset], [width - inset, inset], [width - inset, height - inset],
+                       [inset, height - inset]], float)
+    return np.array(refined), window
+
+
+def _fit_side(green, start, end, samples):
+    """Line (point, direction) through the ridge of the frame line from start to end."""
+    direction = (end - start) / max(np.linalg.norm(end - start), 1e-9)
+    # The corners run clockwise on the photo (y downwards), so the inside lies to the right of
+    # the direction of travel.
+    inward = np.array([-direction[1], direction[0]])
+    along = np.linspace(0.06, 0.94, samples)
+    offsets = np.arange(-6.0, 6.01, 0.5)
+    base = start + along[:, None] * (end - start)
+    points = base[:, None, :] + offsets[None, :, None] * inward
+    map_x = points[..., 0].astype(np.float32)
+    map_y = points[..., 1].astype(np.float32)
+    profile = cv2.remap(green, map_x, map_y, cv2.INTER_LINEAR, borderValue=0)
+    profile = profile - profile.min(axis=1, keepdims=True)
+    peak = np.argmax(profile, axis=1)
+    window = np.abs(np.arange(len(offsets))[None, :] - peak[:, None]) <= 4
+    weights = profile * window
+    total = weights.sum(axis=1)
+    ridge = (weights * offsets[None, :]).sum(axis=1) / np.maximum(total, 1e-9)
+    keep = total > 0.25 * np.median(total)
+    ridge_points = base[keep] + ridge[keep, None] * inward
+    if len(ridge_points) < 4:
+        return start, direction
+    line = cv2.fitLine(ridge_points.astype(np.float32), cv2.DIST_HUBER, 0, 0.01, 0.01)
+    return np.array([line[2, 0], line[3, 0]]), np.array([line[0, 0], line[1, 0]])
+
+
+def _intersect(first, second):
+    (p, d), (q, e) = first, second
+    matrix = np.array([d, -e]).T
+    if abs(np.linalg.det(matrix)) < 1e-9:
+        return None
+    s, _ = np.linalg.solve(matrix, q - p)
+    return p + s * d

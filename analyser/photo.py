@@ -1,0 +1,306 @@
+"""Analyses one photo (an array) of displays running the tool: finds and names the windows,
+reads their bars and says whether they show their frames in step."""
+
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from analyser import bars, layout, locate, rectify, timing
+from analyser.pattern import BAR, SWEEP_PER_MS, times_in_sweep_ms
+
+ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
+MAX_LAG_FRAMES = 0.5
+MAX_SCAN_SPREAD = 0.1
+# The camera's readout between windows at different heights matters from this share of the
+# photo's height on (0.1 refresh of a 60 Hz display at a 30 ms readout).
+READOUT_HEIGHT_SHARE = 0.05
+# The sweep turns within this distance of either end: bars may run either way there.
+TURN_MARGIN = 0.01
+
+
+class NothingToRead(Exception):
+    """The photo holds no pattern that can be read."""
+
+
+@dataclass
+class Window:
+    name: str
+    group: tuple  # the tool's five arguments, None when not named by a group
+    width: int
+    height: int
+    size_estimated: bool
+    corners: np.ndarray  # the window's outline in the photo, 4 x 2
+    to_photo: np.ndarray  # homography from window to photo coordinates
+    v: np.ndarray  # window v of each sampled row
+    photo_y: np.ndarray  # photo y of each sampled row
+    vertical: bars.VerticalBar
+    horizontal: bars.HorizontalBar
+    reading: timing.WindowReading
+    bars_disagree_px: float = 0.0
+    f: float = float("nan")
+    lead_ms: float = float("nan")
+    lag_ms: float = float("nan")
+    lag_frames: float = float("nan")
+    scan: float = None
+    warnings: list = field(default_factory=list)
+
+    @property
+    def breaks(self):
+        return self.reading.breaks
+
+    @property
+    def tears(self):
+        return [b for b in self.reading.breaks if b.kind == "tear"]
+
+    @property
+    def boundary(self):
+        return next((b for b in self.reading.breaks if b.kind == "scan"), None)
+
+    @property
+    def centre(self):
+        return self.corners.mean(axis=0)
+
+
+@dataclass
+class Result:
+    windows: list
+    refresh_hz: float
+    readout_ms: float  # None when not given
+    direction: int  # +1 bars moving right and up, -1 left and down, 0 unknown
+    missing: list  # names of groups given that no window in the photo matches
+    in_sync: bool = False
+    reasons: list = field(default_factory=list)
+    warnings: list = field(default_factory=list)
+
+    @property
+    def sign_known(self):
+        return self.direction != 0
+
+    @property
+    def refresh_ms(self):
+        return 1000.0 / self.refresh_hz
+
+
+def group_name(group):
+    return f"{group[0]},{group[1]}"
+
+
+def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
+    """Everything the photo (BGR, uint8) tells. groups: the tool's argument groups as
+    (x, y, width, height, mode) tuples, or none. Raises NothingToRead."""
+    quads, green = locate.find_windows(photo)
+    if not quads:
+        raise NothingToRead("no test pattern found in the photo")
+    level = locate.green_level(green)
+    named, missing = _name_windows(quads, groups)
+    photo_height = photo.shape[0]
+    windows = [_read_window(green, level, quad, name, group, photo_height, readout_ms)
+               for quad, name, group in named]
+    windows = [w for w in windows if w is not None]
+    if not windows:
+        raise NothingToRead("the test pattern in the photo is too small or unclear to read")
+    result = Result(windows, refresh_hz, readout_ms, _direction(windows), missing)
+    _time_windows(result, photo_height)
+    _warn(result, photo_height)
+    _judge(result)
+    return result
+
+
+def _name_windows(quads, groups):
+    """(quad, name, group) for every window found, and the names of groups not found."""
+    centres = [q.mean(axis=0) for q in quads]
+    if not groups:
+        return [(quads[i], str(n + 1), None)
+                for n, i in enumerate(layout.reading_order(centres))], []
+    desktop = [(g[0] + g[2] / 2, g[1] + g[3] / 2) for g in groups]
+    pairs = layout.match_groups(desktop, centres)
+    named = [(quads[f], group_name(groups[g]), groups[g]) for g, f in pairs]
+    matched = {f for _, f in pairs}
+    extra = [i for i in layout.reading_order(centres) if i not in matched]
+    named += [(quads[i], f"?{n + 1}", None) for n, i in enumerate(extra)]
+    found_groups = {g for g, _ in pairs}
+    missing = [group_name(g) for i, g in enumerate(groups) if i not in found_groups]
+    return named, missing
+
+
+def _estimated_size(quad):
+    """A window size with the outline's aspect ratio, ASSUMED_HEIGHT rows high."""
+    sides = np.linalg.norm(quad - np.roll(quad, -1, axis=0), axis=1)
+    aspect = (sides[0] + sides[2]) / max(sides[1] + sides[3], 1e-9)
+    return int(round(ASSUMED_HEIGHT * aspect)), ASSUMED_HEIGHT
+
+
+def _read_window(green, level, quad, name, group, photo_height, readout_ms):
+    if group is not None:
+        width, height = group[2], group[3]
+    else:
+        width, height = _estimated_size(quad)
+    photo_points, window_points = locate.refine_corners(green, quad, width, height)
+    to_photo = rectify.window_to_photo(photo_points, window_points)
+    if group is None:
+        width, height, to_photo = _size_from_bars(green, level, to_photo, width, height,
+                                                  photo_points)
+    columns, rows = rectify.grid_size(to_photo, width, height)
+    samples, u, v, photo_y = rectify.sample(green, to_photo, width, height, columns, rows)
+    vertical = bars.read_vertical_bar(samples, width, level)
+    horizontal = bars.read_horizontal_bar(samples, height, level, v)
+    offsets = vertical.offset.copy()
+    offsets[horizontal.rows[0]:horizontal.rows[1]] = np.nan
+    if np.count_nonzero(~np.isnan(offsets)) < max(8, 0.2 * rows):
+        return None
+    found, noise = timing.find_breaks(offsets, v, height)
+    segments = timing.read_segments(offsets, found, width, noise)
+    reading = timing.WindowReading(segments, found, noise)
+    disagree = timing.combine_with_horizontal(
+        segments, horizontal.offset, horizontal.rows, height, noise)
+    reading.f_rows = timing.row_sweep(segments, rows)
+    timing.set_jumps(reading)
+    outline = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
+    corners = rectify.cv2.perspectiveTransform(outline[None], to_photo)[0].astype(float)
+    return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
+                  vertical, horizontal, reading, disagree * (width - 9))
+
+
+def _size_from_bars(green, level, to_photo, width, height, photo_points):
+    """Corrects an assumed window size by the bars' thickness, where the photo shows them wide
+    enough to measure: a bar is BAR window pixels thick."""
+    columns, rows = rectify.grid_size(to_photo, width, height)
+    samples, _, _, _ = rectify.sample(green, to_photo, width, height, columns, rows)
+    measured = bars.read_vertical_bar(samples, width, level).width
+    across, _ = rectify.photo_extent(to_photo, width, height)
+    thickness = np.nanmedian(measured) if np.any(~np.isnan(measured)) else np.nan
+    if not thickness > 0 or BAR * across / width < 4:
+        return width, height, to_photo
+    scale = BAR / thickness
+    width, height = int(round(width * scale)), int(round(height * scale))
+    _, window_points = locate.refine_corners(green, photo_points, width, height, samples=8)
+    return width, height, rectify.window_to_photo(photo_points, window_points)
+
+
+def _direction(windows):
+    """The sweep's direction from the breaks of all windows, 0 when they do not tell."""
+    total = 0.0
+    for window in windows:
+        sign, weight = timing.direction_vote(window.breaks)
+        total += sign * weight
+    return int(np.sign(total))
+
+
+def _read_ms(result, photo_y, photo_height):
+    readout = result.readout_ms or 0.0
+    return readout * np.clip(np.asarray(photo_y, float) / photo_height, 0.0, 1.0)
+
+
+def _time_windows(result, photo_height):
+    """Content lead, lag, scan-out position and the kind of every break, for every window."""
+    direction = result.direction or 1
+    refresh = result.refresh_ms
+    for window in result.windows:
+        boundary = timing.classify_breaks(window.breaks, direction) if result.direction else \
+            max(window.breaks, key=lambda b: abs(b.jump_f), default=None)
+        if not result.direction:
+            for found in window.breaks:
+                found.kind = "scan" if found is boundary else "tear"
+        f_rows = window.reading.f_rows
+        window.f = float(np.nanmean(f_rows))
+        read = _read_ms(result, window.photo_y, photo_height)
+        fraction = boundary_read = None
+        if boundary is not None:
+            fraction = boundary.row / window.height
+            boundary_read = float(read[min(boundary.index, len(read) - 1)])
+            window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
+        window.lead_ms = timing.content_lead_ms(f_rows, direction, read, fraction,
+                                                boundary_read, refresh)
+    leader = max(w.lead_ms for w in result.windows)
+    for window in result.windows:
+        window.lag_ms = leader - window.lead_ms
+        window.lag_frames = window.lag_ms / refresh
+
+
+def _warn(result, photo_height):
+    for window in result.windows:
+        window.warnings += _window_warnings(window, result.refresh_ms)
+    if any(min(w.f, 1 - w.f) < TURN_MARGIN for w in result.windows):
+        result.warnings.append("the sweep is turning at one end: bars may run either way, so "
+                               "lags near the turn are less certain")
+    heights = [w.centre[1] for w in result.windows]
+    if result.readout_ms is None and len(heights) > 1 and \
+            np.ptp(heights) > READOUT_HEIGHT_SHARE * photo_height:
+        result.warnings.append("windows lie at different heights in the photo: their lags and "
+                               "scan positions carry the camera's readout time (give --readout)")
+    if not result.sign_known:
+        result.warnings.append("no scan-out boundary seen: the sign of the lags is unknown, "
+                               "only their sizes")
+
+
+def _window_warnings(window, refresh_ms):
+    warnings = []
+    rows = len(window.v)
+    smear = max((b.band_rows for b in window.breaks), default=0)
+    if smear > 0.05 * window.height:
+        warnings.append(f"exposure spanned part of a refresh: a break is smeared over "
+                        f"{smear} rows (a shutter of about "
+                        f"{smear / window.height * refresh_ms:.1f} ms or longer)")
+    across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
+    scale = across / window.width
+    widths = window.vertical.width
+    if scale >= 1.0 and np.any(~np.isnan(widths)) and np.nanmedian(widths) > BAR + 3:
+        warnings.append(f"bars {np.nanmedian(widths):.0f} pixels wide, not {BAR}: the exposure "
+                        "spanned more than one frame")
+    if np.mean(window.vertical.clipped) > 0.3 or window.horizontal.clipped:
+        warnings.append("a bar runs into the window's edge: its position there is less exact")
+    hidden = np.mean(window.vertical.hidden) - (window.horizontal.rows[1]
+                                                - window.horizontal.rows[0]) / rows
+    if hidden > 0.15:
+        warnings.append(f"the vertical bar cannot be seen in {hidden:.0%} of the rows "
+                        "(glare or reflection)")
+    if np.isnan(window.horizontal.offset):
+        warnings.append("the horizontal bar cannot be seen")
+    if window.bars_disagree_px > 2.0:
+        warnings.append(f"the two bars disagree by {window.bars_disagree_px:.1f} pixels")
+    frame_px = (window.width - 9) * SWEEP_PER_MS * refresh_ms
+    error_px = np.hypot(0.15 / scale, 0.3)
+    if frame_px / 4 < 2 * error_px:
+        warnings.append(f"the window is too small in the photo ({across:.0f} pixels wide) to "
+                        "read its lag to a quarter of a frame")
+    return warnings
+
+
+def _judge(result):
+    reasons = []
+    for name in result.missing:
+        reasons.append(f"window {name} was not found in the photo")
+    extra = [w.name for w in result.windows if w.name.startswith("?")]
+    if extra:
+        reasons.append(f"{len(extra)} window(s) in the photo match no group given")
+    for window in result.windows:
+        if window.lag_frames >= MAX_LAG_FRAMES:
+            reasons.append(f"window {window.name} is {window.lag_frames:.2f} frames "
+                           f"({window.lag_ms:.1f} ms) behind")
+        if window.tears:
+            reasons.append(f"window {window.name} tears ({len(window.tears)} tear(s))")
+    scans = [w.scan for w in result.windows if w.scan is not None]
+    spread = timing.circular_spread(scans)
+    if spread > MAX_SCAN_SPREAD:
+        reasons.append(f"scan-out positions differ by {spread:.2f} of a refresh: the displays "
+                       "do not refresh in step")
+    result.in_sync = not reasons
+    if result.in_sync:
+        count = len(result.windows)
+        reasons.append(f"all {count} window(s) show the same frame: every lag is under "
+                       f"{MAX_LAG_FRAMES} frame")
+        if len(scans) > 1:
+            reasons.append(f"scan-out positions agree to {spread:.2f} of a refresh")
+        reasons.append("no window tears")
+    result.reasons = reasons
+
+
+def sweep_times_s(window, direction):
+    """The times within the sweep (seconds) that the window's sweep position stands for: one
+    when the direction is known, both candidates otherwise."""
+    down, back = times_in_sweep_ms(window.f)
+    if direction < 0:
+        return [down / 1000]
+    if direction > 0:
+        return [back / 1000]
+    return [down / 1000, back / 1000]

@@ -1,0 +1,46 @@
+"""Samples a window's part of the photo on a grid of window coordinates, so that rows of the
+result are rows of the window however the camera saw it."""
+
+import cv2
+import numpy as np
+
+
+def window_to_photo(photo_points, window_points):
+    """The homography that maps window coordinates to photo coordinates."""
+    return cv2.getPerspectiveTransform(np.float32(window_points), np.float32(photo_points))
+
+
+def photo_extent(to_photo, width, height):
+    """The window's width and height as the photo shows them, in photo pixels: the mean lengths
+    of its opposite sides."""
+    outline = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
+    corners = cv2.perspectiveTransform(outline[None], to_photo)[0]
+    sides = np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
+    return (sides[0] + sides[2]) / 2, (sides[1] + sides[3]) / 2
+
+
+def grid_size(to_photo, width, height):
+    """How many columns and rows to sample: about two samples per photo pixel across and one
+    and a half down, never more than the window has pixels."""
+    across, down = photo_extent(to_photo, width, height)
+    columns = int(min(width, max(64, round(2 * across))))
+    rows = int(min(height, max(32, round(1.5 * down))))
+    return columns, rows
+
+
+def sample(image, to_photo, width, height, columns, rows):
+    """The image sampled at the centres of a columns x rows grid over the window.
+
+    Returns the samples (rows x columns, float32), the window u of each column, the window v of
+    each row, and the photo y at which each row crosses the window's middle (for the camera's
+    rolling shutter).
+    """
+    u = (np.arange(columns) + 0.5) * width / columns
+    v = (np.arange(rows) + 0.5) * height / rows
+    grid = np.stack(np.meshgrid(u, v), axis=-1).reshape(1, -1, 2).astype(np.float32)
+    mapped = cv2.perspectiveTransform(grid, to_photo)[0].reshape(rows, columns, 2)
+    samples = cv2.remap(image, mapped[..., 0], mapped[..., 1], cv2.INTER_LINEAR,
+                        borderMode=cv2.BORDER_CONSTANT, borderValue=0)
+    middle = np.column_stack([np.full(rows, width / 2), v]).astype(np.float32)
+    photo_y = cv2.perspectiveTransform(middle[None], to_photo)[0][:, 1]
+    return samples, u, v, photo_y

@@ -1,0 +1,238 @@
+"""From bar offsets per row to what a window was showing: the rows where its content changes
+(breaks), the sweep position of each stretch of rows, and from those its content lead, its
+scan-out position and which breaks are tears.
+
+A display scans its rows out from the top once per refresh, so the rows above the scan-out
+position show a newer frame than those below it: at the scan-out boundary the content above is
+newer; at a tear (a swap during scan-out) the content below is newer.
+
+Sweep positions f are fractions (0 to 1); rows are window rows (top row 0) or sampled row
+indexes where a name says so; times are milliseconds.
+"""
+
+from dataclasses import dataclass, field
+
+import numpy as np
+from numpy.lib.stride_tricks import sliding_window_view
+
+from analyser.pattern import SWEEP_PER_MS, sweep_from_offset
+
+MIN_JUMP_PX = 0.8  # smallest content change between rows that counts as a break
+
+
+@dataclass
+class Break:
+    index: int  # first sampled row below the break
+    row: int  # first window row below the break
+    jump_px: float  # bar offset above minus below, window pixels
+    band_rows: int  # window rows over which the change is spread (a long exposure smears it)
+    jump_f: float = 0.0  # sweep position above minus below
+    kind: str = ""  # "scan" or "tear", once the direction of the sweep is known
+
+    @property
+    def jump_ms(self):
+        return abs(self.jump_f) / SWEEP_PER_MS
+
+
+@dataclass
+class Segment:
+    start: int  # sampled row indexes, end exclusive
+    end: int
+    offset: float  # mean bar offset, window pixels
+    error: float  # its standard error
+    f: float = 0.0
+    f_range: tuple = (0.0, 1.0)
+
+
+@dataclass
+class WindowReading:
+    segments: list
+    breaks: list
+    noise_px: float  # spread of single-row offsets about their stretch's mean
+    f_rows: np.ndarray = field(default=None)  # sweep position of every sampled row
+
+
+def row_noise(offsets):
+    """Robust spread of single-row offsets, from the differences of neighbouring rows."""
+    steps = np.diff(offsets[~np.isnan(offsets)])
+    if len(steps) < 2:
+        return 0.0
+    return float(1.4826 * np.median(np.abs(steps)) / np.sqrt(2))
+
+
+def find_breaks(offsets, v, height):
+    """Breaks in a column of per-row bar offsets (NaN where unread): returns Break list, sorted
+    from the top, and the row noise."""
+    valid = np.nonzero(~np.isnan(offsets))[0]
+    values = offsets[valid]
+    count = len(values)
+    half = max(4, int(0.025 * count))
+    noise = row_noise(offsets)
+    if count < 2 * half + 1:
+        return [], noise
+    windows = sliding_window_view(values, half)
+    medians = np.median(windows, axis=1)
+    # step[i]: median of the half rows from i on, minus median of the half rows before i.
+    step = np.zeros(count)
+    step[half:count - half + 1] = medians[half:] - medians[:count - 2 * half + 1]
+    threshold = max(MIN_JUMP_PX, 6.0 * noise * np.sqrt(2.0 / half))
+    size = np.abs(step)
+    breaks = []
+    taken = np.zeros(count, bool)
+    for i in np.argsort(-size):
+        if size[i] < threshold:
+            break
+        if taken[max(0, i - half):i + half + 1].any():
+            continue
+        near = np.arange(max(0, i - half), min(count, i + half + 1))
+        plateau = near[size[near] >= 0.8 * size[i]]
+        centre = int(round(plateau.mean()))
+        taken[max(0, i - half):i + half + 1] = True
+        above = np.median(values[max(0, centre - half):centre])
+        below = np.median(values[centre:centre + half])
+        band = _band(values[max(0, centre - 2 * half):centre + 2 * half], above, below)
+        row_spacing = height / len(offsets)
+        boundary = (v[valid[centre - 1]] + v[valid[centre]]) / 2
+        breaks.append(Break(int(valid[centre]), int(round(boundary)), float(above - below),
+                            int(round(band * row_spacing))))
+    return sorted(breaks, key=lambda b: b.index), noise
+
+
+def _band(values, above, below):
+    """How many rows lie between the two levels, well away from both: a smeared change."""
+    low, high = sorted((above, below))
+    margin = 0.25 * (high - low)
+    return int(np.sum((values > low + margin) & (values < high - margin)))
+
+
+def read_segments(offsets, breaks, width, noise):
+    """The stretches of rows between breaks, each with its mean offset and sweep position."""
+    bounds = [0] + [b.index for b in breaks] + [len(offsets)]
+    segments = []
+    for start, end in zip(bounds[:-1], bounds[1:]):
+        # Rows next to a break may show a blend of both frames.
+        margin = max(2, int(0.01 * len(offsets)))
+        inner = offsets[start + (margin if start else 0):end - (margin if end < len(offsets)
+                                                               else 0)]
+        inner = inner[~np.isnan(inner)]
+        if len(inner) == 0:
+            inner = offsets[start:end][~np.isnan(offsets[start:end])]
+        if len(inner) == 0:
+            segments.append(Segment(start, end, np.nan, np.inf))
+            continue
+        centre = np.median(inner)
+        spread = max(3 * noise, 0.5)
+        kept = inner[np.abs(inner - centre) <= spread]
+        mean = float(np.mean(kept)) if len(kept) else float(centre)
+        error = noise / np.sqrt(max(len(kept), 1))
+        f = float(sweep_from_offset(mean, width))
+        half_width = (0.5 + 2 * error) / (width - 9)
+        segments.append(Segment(start, end, mean, error, f, (f - half_width, f + half_width)))
+    return segments
+
+
+def combine_with_horizontal(segments, horizontal_offset, horizontal_rows, height, error):
+    """Narrows the sweep position of the stretch that holds the horizontal bar with the bar's
+    own reading: both offsets are truncations of the same f, so f lies where the two intervals
+    overlap. Returns the disagreement in window pixels of the vertical bar when they do not."""
+    if np.isnan(horizontal_offset):
+        return 0.0
+    middle = (horizontal_rows[0] + horizontal_rows[1]) / 2
+    for segment in segments:
+        # Only a stretch that holds the whole bar: near a break the bar may be of two frames.
+        if not (segment.start <= horizontal_rows[0] and horizontal_rows[1] <= segment.end):
+            continue
+        if not segment.start <= middle < segment.end or np.isnan(segment.offset):
+            continue
+        f = float(sweep_from_offset(horizontal_offset, height))
+        half_width = (0.5 + 2 * error) / (height - 9)
+        low = max(segment.f_range[0], f - half_width)
+        high = min(segment.f_range[1], f + half_width)
+        if low <= high:
+            segment.f_range = (low, high)
+            segment.f = (low + high) / 2
+            return 0.0
+        return abs(f - segment.f)
+    return 0.0
+
+
+def row_sweep(segments, rows):
+    """Sweep position of each of rows sampled rows, from the stretch that holds it."""
+    f = np.full(rows, np.nan)
+    for segment in segments:
+        f[segment.start:segment.end] = segment.f
+    return f
+
+
+def set_jumps(reading):
+    """Each break's jump in sweep position, from the stretches on either side of it."""
+    for number, found in enumerate(reading.breaks):
+        found.jump_f = reading.segments[number].f - reading.segments[number + 1].f
+
+
+def direction_vote(breaks):
+    """Which way the sweep runs (+1: f growing, bars moving right and up; -1: falling), as far
+    as one window's breaks tell it, weighted by how sure: (direction, weight).
+
+    One break alone is most likely the scan-out boundary, with the newer frame above. Of several
+    breaks, tears all point one way and the boundary the other."""
+    signs = [np.sign(b.jump_f) for b in breaks if b.jump_f]
+    if not signs:
+        return 0, 0.0
+    if len(signs) == 1:
+        return int(signs[0]), 1.0
+    positive = signs.count(1)
+    if positive in (0, len(signs)):
+        return -int(signs[0]), 2.0
+    if positive == 1:
+        return 1, 2.0
+    if positive == len(signs) - 1:
+        return -1, 2.0
+    largest = max(breaks, key=lambda b: abs(b.jump_f))
+    return int(np.sign(largest.jump_f)), 0.5
+
+
+def classify_breaks(breaks, direction):
+    """Marks the scan-out boundary (the largest break with newer content above) and the tears."""
+    newer_above = [b for b in breaks if direction * b.jump_f > 0]
+    boundary = max(newer_above, key=lambda b: abs(b.jump_f)) if newer_above else None
+    for found in breaks:
+        found.kind = "scan" if found is boundary else "tear"
+    return boundary
+
+
+def content_lead_ms(f_rows, direction, read_ms, boundary_fraction, boundary_read_ms,
+                    refresh_ms):
+    """Content time minus the start of the refresh that scanned it out, averaged over rows.
+
+    f_rows: sweep position per sampled row (evenly spaced down the window); read_ms: the
+    camera's moment for each row. With the scan-out boundary at boundary_fraction of the rows,
+    read at boundary_read_ms, the refresh in progress began boundary_fraction of a refresh
+    earlier: rows above it show that refresh, rows below the one before. Without a boundary the
+    display was blanking between two refreshes, and the one on show began about a refresh ago.
+    With a global shutter (read_ms all equal) this is the mean content time less a constant.
+    """
+    content = direction * f_rows / SWEEP_PER_MS
+    count = len(f_rows)
+    if boundary_fraction is None:
+        started = np.full(count, np.mean(read_ms) - refresh_ms)
+    else:
+        fraction = (np.arange(count) + 0.5) / count
+        began = boundary_read_ms - boundary_fraction * refresh_ms
+        started = np.where(fraction < boundary_fraction, began, began - refresh_ms)
+    return float(np.nanmean(content - started))
+
+
+def scan_position(boundary_fraction, boundary_read_ms, reference_ms, refresh_ms):
+    """The fraction of rows scanned out at the reference moment, from where the camera saw the
+    boundary: the scan moves one window height per refresh."""
+    return float(np.mod(boundary_fraction - (boundary_read_ms - reference_ms) / refresh_ms, 1.0))
+
+
+def circular_spread(fractions):
+    """The smallest arc (as a fraction of a turn) that holds all the fractions."""
+    points = np.sort(np.mod(fractions, 1.0))
+    if len(points) < 2:
+        return 0.0
+    gaps = np.diff(np.concatenate([points, points[:1] + 1.0]))
+    return float(1.0 - gaps.max())

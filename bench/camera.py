@@ -1,0 +1,298 @@
+"""A camera model that photographs a wall of displays running the tool, from known truth.
+
+Each display scans its rows out from the top to the bottom once per refresh, with a short
+vertical blanking interval, and shows at every row the frame that was newest when the scan last
+passed it. A vsync'd window presents a frame at every refresh whose content time (the clock
+reading the tool drew it for) lies `lag_frames` refreshes before that refresh began; a tearing
+window swaps on its own cadence whenever a frame is done, also during scan-out. The camera sees
+the wall plane through a pinhole with yaw, pitch and roll, exposes every photo row for the
+exposure time starting at its rolling-shutter moment, and adds what real photos have: bezels,
+the panels' black level and colour cross-talk, glare, vignetting, blur, sensor noise and JPEG.
+
+Times are in milliseconds of the tool's clock; photo coordinates have pixel centres at whole
+numbers; window coordinates have the window's outline at 0 .. width and 0 .. height.
+"""
+
+import math
+from dataclasses import dataclass, field
+
+import cv2
+import numpy as np
+
+from analyser.pattern import BAR, EDGE, bar_offset, sweep
+
+BLANKING = 0.045  # fraction of a refresh spent in vertical blanking (1125 lines for 1080)
+
+
+@dataclass
+class Display:
+    """One display of the wall, showing one window of the tool that fills it."""
+    x: int
+    y: int
+    width: int
+    height: int
+    mode: str = "V"
+    refresh_hz: float = 60.0
+    phase_ms: float = 0.0  # a moment at which a refresh begins (row 0 starts scanning)
+    lag_frames: float = 0.0  # content time of a presented frame, refreshes before its refresh
+    swap_interval_ms: float = 0.0  # > 0: the window swaps every this often, tearing
+    swap_phase_ms: float = 0.0
+
+    @property
+    def refresh_ms(self):
+        return 1000.0 / self.refresh_hz
+
+    @property
+    def group(self):
+        return (self.x, self.y, self.width, self.height, self.mode)
+
+    @property
+    def name(self):
+        return f"{self.x},{self.y}"
+
+    def scan_start(self, time_ms):
+        """When the refresh that was scanning out (or blanking) at time_ms began."""
+        period = self.refresh_ms
+        return self.phase_ms + np.floor((time_ms - self.phase_ms) / period) * period
+
+    def content_time(self, rows, time_ms):
+        """The content time shown at window rows (array) at the moments time_ms (same shape)."""
+        period = self.refresh_ms
+        row_delay = (rows + 0.5) / self.height * period * (1.0 - BLANKING)
+        scanned = self.scan_start(time_ms - row_delay) + row_delay
+        if self.swap_interval_ms > 0:
+            swaps = np.floor((scanned - self.swap_phase_ms) / self.swap_interval_ms)
+            return self.swap_phase_ms + swaps * self.swap_interval_ms - self.lag_frames * period
+        return scanned - row_delay - self.lag_frames * period
+
+    def lead_ms(self, rows, time_ms):
+        """Content time minus the start of the refresh that scanned it out, averaged over rows:
+        the figure whose differences between windows are their lags."""
+        period = self.refresh_ms
+        row_delay = (rows + 0.5) / self.height * period * (1.0 - BLANKING)
+        presented = self.scan_start(time_ms - row_delay)
+        return float(np.mean(self.content_time(rows, time_ms) - presented))
+
+    def scan_fraction(self, time_ms):
+        """Fraction of rows already scanned out in the current refresh, None in blanking."""
+        elapsed = (time_ms - self.scan_start(time_ms)) / (self.refresh_ms * (1.0 - BLANKING))
+        return float(elapsed) if elapsed < 1.0 else None
+
+
+@dataclass
+class Camera:
+    photo_size: tuple = (4000, 3000)  # width, height
+    yaw_deg: float = 0.0
+    pitch_deg: float = 0.0
+    roll_deg: float = 0.0
+    coverage: float = 0.8  # how much of the photo's width or height the wall takes
+    centre: tuple = (0.5, 0.5)  # where the wall's centre lands, as fractions of the photo
+    exposure_ms: float = 1.0
+    readout_ms: float = 0.0  # top to bottom rolling-shutter time
+    blur_px: float = 0.8  # Gaussian sigma
+    noise: float = 0.01  # sensor noise, fraction of full scale
+    jpeg_quality: int = 90  # 0 writes PNG
+    black_level: float = 0.03
+    crosstalk: tuple = (0.08, 0.12)  # red, blue light of a green pixel
+    glare: float = 0.0  # peak of one soft highlight, fraction of full scale
+    glare_centre: tuple = (0.3, 0.3)
+    vignetting: float = 0.3  # light lost at the photo's corners
+    bezel: float = 60.0  # bezel width between displays, in desktop pixels
+    decoy: bool = False  # a green patch on the wall that is not a display
+    seed: int = 0
+
+
+@dataclass
+class Truth:
+    name: str
+    corners: np.ndarray  # 4 x 2, top-left, top-right, bottom-right, bottom-left
+    lag_ms: float = 0.0
+    lag_frames: float = 0.0
+    scan: object = None
+    breaks: list = field(default_factory=list)  # (row, kind)
+    photo_width: float = 0.0
+
+
+def _rotation(yaw, pitch, roll):
+    y, p, r = (math.radians(a) for a in (yaw, pitch, roll))
+    ry = np.array([[math.cos(y), 0, math.sin(y)], [0, 1, 0], [-math.sin(y), 0, math.cos(y)]])
+    rx = np.array([[1, 0, 0], [0, math.cos(p), -math.sin(p)], [0, math.sin(p), math.cos(p)]])
+    rz = np.array([[math.cos(r), -math.sin(r), 0], [math.sin(r), math.cos(r), 0], [0, 0, 1]])
+    return rz @ rx @ ry
+
+
+def wall_positions(displays, bezel):
+    """Top-left corner of each display on the wall: its desktop position, spread apart by a
+    bezel for every display edge to its left or above it."""
+    xs = sorted({d.x for d in displays})
+    ys = sorted({d.y for d in displays})
+    return [(d.x + bezel * xs.index(d.x), d.y + bezel * ys.index(d.y)) for d in displays]
+
+
+def wall_to_photo(displays, camera):
+    """The homography from wall coordinates (desktop pixels, pixel edges at whole numbers) to
+    photo coordinates (pixel centres at whole numbers)."""
+    positions = wall_positions(displays, camera.bezel)
+    left = min(p[0] for p in positions) - camera.bezel
+    top = min(p[1] for p in positions) - camera.bezel
+    right = max(p[0] + d.width for p, d in zip(positions, displays)) + camera.bezel
+    bottom = max(p[1] + d.height for p, d in zip(positions, displays)) + camera.bezel
+    span = max(right - left, bottom - top)
+    # The wall in a unit square around the origin, seen from 2 units away, rotated.
+    to_unit = np.array([[1 / span, 0, -(left + right) / 2 / span],
+                        [0, 1 / span, -(top + bottom) / 2 / span], [0, 0, 1]])
+    rotation = _rotation(camera.yaw_deg, camera.pitch_deg, camera.roll_deg)
+    plane = np.column_stack([rotation[:, 0], rotation[:, 1], rotation @ [0, 0, 0] + [0, 0, 2.0]])
+    homography = plane @ to_unit
+    corners = np.array([[left, top], [right, top], [right, bottom], [left, bottom]], float)
+    projected = cv2.perspectiveTransform(corners[None], homography)[0]
+    low, high = projected.min(axis=0), projected.max(axis=0)
+    width, height = camera.photo_size
+    scale = camera.coverage * min(width / (high - low)[0], height / (high - low)[1])
+    shift = np.array(camera.centre) * [width, height] - scale * (low + high) / 2
+    fit = np.array([[scale, 0, shift[0] - 0.5], [0, scale, shift[1] - 0.5], [0, 0, 1]])
+    return fit @ homography, positions
+
+
+def _render_window(display, row_times, exposure_ms):
+    """The window's light over the exposure, as a float image at its own resolution, and the
+    content time of each row at the middle of the exposure."""
+    height, width = display.height, display.width
+    rows = np.arange(height, dtype=float)
+    columns = np.arange(width)[None, :]
+    steps = int(min(12, max(1, math.ceil(exposure_ms / 0.35))))
+    image = np.zeros((height, width), np.float32)
+    for step in range(steps):
+        moment = row_times + exposure_ms * (step + 0.5) / steps
+        f = sweep(display.content_time(rows, moment))
+        vertical = bar_offset(f, width)[:, None]
+        horizontal = bar_offset(f, height)
+        lit = (columns >= vertical) & (columns < vertical + BAR)
+        from_bottom = height - 1 - rows
+        lit |= ((from_bottom >= horizontal) & (from_bottom < horizontal + BAR))[:, None]
+        image += lit
+    image /= steps
+    image[:, :EDGE] = image[:, -EDGE:] = 1.0
+    image[:EDGE, :] = image[-EDGE:, :] = 1.0
+    return image
+
+
+def _breaks(display, row_times):
+    """Where the content changes between neighbouring rows at their moments, and whether each
+    change is the scan-out boundary (the newer frame above) or a tear (the newer below)."""
+    rows = np.arange(display.height, dtype=float)
+    times = display.content_time(rows, row_times)
+    found = []
+    for row in np.nonzero(np.abs(np.diff(times)) > 1e-6)[0]:
+        kind = "scan" if times[row] > times[row + 1] else "tear"
+        found.append((int(row + 1), kind))
+    return found
+
+
+def _panel_light(camera, content, rng):
+    """RGB light (0..1, BGR order) emitted by a panel showing content (0..1)."""
+    red, blue = camera.crosstalk
+    base = camera.black_level
+    channels = [base + (1 - base) * content * c for c in (blue, 1.0, red)]
+    return np.stack(channels, axis=-1)
+
+
+def _wall(camera, rng):
+    """The wall behind the displays: grey with a smooth gradient and a faint texture."""
+    width, height = camera.photo_size
+    small = rng.uniform(0.15, 0.45, (6, 8, 1)) * rng.uniform(0.85, 1.0, (1, 1, 3))
+    wall = cv2.resize(small.astype(np.float32), (width, height), interpolation=cv2.INTER_CUBIC)
+    return np.clip(wall, 0, 1)
+
+
+def photograph(displays, camera, moment_ms):
+    """Takes the photo: returns the encoded file's bytes, its suffix and the truth per display."""
+    rng = np.random.default_rng(camera.seed)
+    width, height = camera.photo_size
+    homography, positions = wall_to_photo(displays, camera)
+    light = _wall(camera, rng)
+    if camera.decoy:
+        x, y = rng.uniform(0.05, 0.8) * width, rng.uniform(0.05, 0.8) * height
+        side = int(0.06 * width)
+        light[int(y):int(y) + side, int(x):int(x) + side] = (0.1, 0.8, 0.2)
+    truths = []
+    leads = []
+    for display, (wx, wy) in zip(displays, positions):
+        to_photo = homography @ np.array([[1, 0, wx], [0, 1, wy], [0, 0, 1]], float)
+        outline = np.array([[0, 0], [display.width, 0], [display.width, display.height],
+                            [0, display.height]], float)
+        corners = cv2.perspectiveTransform(outline[None], to_photo)[0]
+        bezel = camera.bezel / 2
+        frame = outline + np.array([[-1, -1], [1, -1], [1, 1], [-1, 1]]) * bezel
+        frame_corners = cv2.perspectiveTransform(frame[None], to_photo)[0]
+        cv2.fillConvexPoly(light, np.round(frame_corners * 16).astype(np.int32),
+                           (0.02, 0.02, 0.02), lineType=cv2.LINE_AA, shift=4)
+
+        # Each window row is exposed from the moment the camera's shutter passes its photo row.
+        centres = np.column_stack([np.full(display.height, display.width / 2),
+                                   np.arange(display.height) + 0.5])
+        photo_rows = cv2.perspectiveTransform(centres[None], to_photo)[0][:, 1]
+        row_times = moment_ms + camera.readout_ms * np.clip(photo_rows / height, 0, 1)
+        content = _render_window(display, row_times, camera.exposure_ms)
+        rows = np.arange(display.height, dtype=float)
+        leads.append(display.lead_ms(rows, row_times + camera.exposure_ms / 2))
+
+        # Shrink first so that the warp does not alias, then warp into the photo's box.
+        photo_width = float(np.linalg.norm(corners[1] - corners[0]))
+        photo_height = float(np.linalg.norm(corners[3] - corners[0]))
+        small_w = int(min(display.width, max(16, math.ceil(2 * photo_width))))
+        small_h = int(min(display.height, max(16, math.ceil(2 * photo_height))))
+        small = cv2.resize(content, (small_w, small_h), interpolation=cv2.INTER_AREA)
+        from_small = to_photo @ np.array([[display.width / small_w, 0, 0.5 * display.width / small_w],
+                                          [0, display.height / small_h,
+                                           0.5 * display.height / small_h], [0, 0, 1]])
+        x0, y0 = np.floor(corners.min(axis=0)).astype(int) - 2
+        x1, y1 = np.ceil(corners.max(axis=0)).astype(int) + 3
+        x0, y0, x1, y1 = max(x0, 0), max(y0, 0), min(x1, width), min(y1, height)
+        if x1 <= x0 or y1 <= y0:
+            continue
+        to_box = np.array([[1, 0, -x0], [0, 1, -y0], [0, 0, 1]], float) @ from_small
+        box = (x1 - x0, y1 - y0)
+        warped = cv2.warpPerspective(small, to_box, box, flags=cv2.INTER_LINEAR)
+        mask = cv2.warpPerspective(np.ones_like(small), to_box, box, flags=cv2.INTER_LINEAR)
+        panel = _panel_light(camera, warped, rng)
+        region = light[y0:y1, x0:x1]
+        region[:] = region * (1 - mask[..., None]) + panel * mask[..., None]
+
+        scan_time = moment_ms + camera.exposure_ms / 2
+        truths.append(Truth(display.name, corners, scan=display.scan_fraction(scan_time),
+                            breaks=_breaks(display, row_times + camera.exposure_ms / 2),
+                            photo_width=photo_width))
+
+    leader = max(leads)
+    for truth, lead, display in zip(truths, leads, displays):
+        truth.lag_ms = leader - lead
+        truth.lag_frames = truth.lag_ms / display.refresh_ms
+
+    photo = _optics(light, camera, rng)
+    if camera.jpeg_quality:
+        ok, data = cv2.imencode(".jpg", photo, [cv2.IMWRITE_JPEG_QUALITY, camera.jpeg_quality])
+        return data.tobytes(), ".jpg", truths
+    ok, data = cv2.imencode(".png", photo)
+    return data.tobytes(), ".png", truths
+
+
+def _optics(light, camera, rng):
+    """Glare, vignetting, blur, noise and the sensor's tone curve: linear light to 8-bit BGR."""
+    height, width = light.shape[:2]
+    ys, xs = np.mgrid[0:height, 0:width].astype(np.float32)
+    if camera.glare:
+        gx, gy = camera.glare_centre[0] * width, camera.glare_centre[1] * height
+        radius = 0.12 * width
+        light = light + camera.glare * np.exp(-((xs - gx) ** 2 + (ys - gy) ** 2)
+                                              / (2 * radius ** 2))[..., None]
+    distance = ((xs - width / 2) ** 2 + (ys - height / 2) ** 2) / ((width / 2) ** 2
+                                                                   + (height / 2) ** 2)
+    light = light * (1 - camera.vignetting * distance)[..., None]
+    if camera.blur_px > 0:
+        light = cv2.GaussianBlur(light, (0, 0), camera.blur_px)
+    light = light + rng.normal(0, camera.noise, light.shape).astype(np.float32)
+    light = light + np.sqrt(np.clip(light, 0, None)) * rng.normal(
+        0, camera.noise, light.shape).astype(np.float32)
+    encoded = np.clip(light, 0, 1) ** (1 / 2.2)
+    return (encoded * 255 + 0.5).astype(np.uint8)
