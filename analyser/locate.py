@@ -23,49 +23,44 @@ def greenness(photo):
 
 
 def green_level(green):
-    """The greenness of a lit bar: a high percentile of the map, so that glints do not set it."""
-    sample = green[::4, ::4]
-    return float(np.percentile(sample, 99.7))
+    """The greenness of a lit bar: a high percentile of the map (the bars may light well under
+    a thousandth of a wide photo), so that a few odd pixels do not set it."""
+    sample = green[::2, ::2]
+    return float(np.percentile(sample, 99.97))
 
 
 def pattern_mask(green, level):
     """Pixels that belong to a lit frame or bar: a low threshold for the faint frame lines,
     kept only in components that also hold strongly lit pixels (hysteresis)."""
-    smooth = cv2.GaussianBlur(green, (0, 0), 1.0)
+    # Light smoothing only: the dark gap between two displays may be a few pixels wide.
+    smooth = cv2.GaussianBlur(green, (0, 0), 0.7)
     noise = float(np.median(np.abs(smooth[::4, ::4] - np.median(smooth[::4, ::4])))) * 1.5
     weak = (smooth > max(0.14 * level, 6 * noise, 8.0)).astype(np.uint8)
-    weak = cv2.morphologyEx(weak, cv2.MORPH_CLOSE, np.ones((3, 3), np.uint8))
-    count, labels, stats, _ = cv2.connectedComponentsWithStats(weak, connectivity=8)
+    count, labels, stats, _ = cv2.connectedComponentsWithStats(weak, connectivity=4)
     strong = smooth > 0.5 * level
     strong_counts = np.bincount(labels[strong], minlength=count)
     return count, labels, stats, strong_counts
 
 
-def order_corners(points):
-    """Four points ordered top-left, top-right, bottom-right, bottom-left (clockwise on the
-    photo, starting from the one nearest the photo's top-left)."""
-    points = np.asarray(points, float)
-    centre = points.mean(axis=0)
-    angles = np.arctan2(points[:, 1] - centre[1], points[:, 0] - centre[0])
-    clockwise = points[np.argsort(angles)]
-    start = np.argmin(clockwise.sum(axis=1))
-    return np.roll(clockwise, -start, axis=0)
+def _diagonal_extremes(points):
+    """Top-left, top-right, bottom-right and bottom-left of a convex outline: its extremes along
+    the diagonals, which holds for outlines turned by less than 45 degrees."""
+    total, difference = points.sum(axis=1), points[:, 0] - points[:, 1]
+    return points[[np.argmin(total), np.argmax(difference), np.argmax(total),
+                   np.argmin(difference)]]
 
 
 def outline_quad(component):
-    """The four corners of a component's outer outline (a boolean mask), or None when its
-    outline is not a quadrilateral."""
+    """Four corners around a component (a boolean mask): those of its outline when the frame
+    lines came out whole, or else of the smallest rectangle round it: the bars alone reach all
+    four sides, and the sides are fitted to the frame lines afterwards."""
     contours, _ = cv2.findContours(component.astype(np.uint8), cv2.RETR_EXTERNAL,
                                    cv2.CHAIN_APPROX_SIMPLE)
-    hull = cv2.convexHull(max(contours, key=cv2.contourArea))
-    perimeter = cv2.arcLength(hull, True)
-    for share in (0.01, 0.02, 0.03, 0.05, 0.08):
-        quad = cv2.approxPolyDP(hull, share * perimeter, True)
-        if len(quad) == 4:
-            return order_corners(quad[:, 0, :])
-        if len(quad) < 4:
-            return None
-    return None
+    hull = cv2.convexHull(max(contours, key=cv2.contourArea))[:, 0, :].astype(np.float32)
+    quad = _diagonal_extremes(hull)
+    if cv2.contourArea(quad) >= 0.75 * cv2.contourArea(hull):
+        return quad.astype(float)
+    return _diagonal_extremes(cv2.boxPoints(cv2.minAreaRect(hull))).astype(float)
 
 
 def find_windows(photo):
@@ -79,18 +74,30 @@ def find_windows(photo):
     found = []
     for label in range(1, count):
         x, y, w, h, area = stats[label]
-        if w < MIN_SIDE_PX or h < MIN_SIDE_PX or strong_counts[label] < 2 * (w + h) * 0.2:
+        if w < MIN_SIDE_PX or h < MIN_SIDE_PX or strong_counts[label] < 0.1 * (w + h):
             continue
         component = labels[y:y + h, x:x + w] == label
         quad = outline_quad(component)
-        if quad is None:
+        if np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < MIN_SIDE_PX:
             continue
         quad_area = cv2.contourArea(quad.astype(np.float32))
         if quad_area <= 0 or area / quad_area > MAX_FILL or not _has_dark_inside(
                 component, quad, green[y:y + h, x:x + w], level):
             continue
         found.append(quad + [x, y])
-    return found, green
+    return _outermost(found), green
+
+
+def _outermost(quads):
+    """The quads that do not lie inside another: a piece of a window's pattern broken off by a
+    faint line is not a window of its own."""
+    kept = []
+    for quad in quads:
+        centre = tuple(float(c) for c in quad.mean(axis=0))
+        if not any(other is not quad and cv2.pointPolygonTest(
+                other.astype(np.float32), centre, False) > 0 for other in quads):
+            kept.append(quad)
+    return kept
 
 
 def _has_dark_inside(component, quad, green, level):
@@ -131,7 +138,7 @@ def _fit_side(green, start, end, samples):
     # the direction of travel.
     inward = np.array([-direction[1], direction[0]])
     along = np.linspace(0.06, 0.94, samples)
-    offsets = np.arange(-6.0, 6.01, 0.5)
+    offsets = np.arange(-8.0, 8.01, 0.5)
     base = start + along[:, None] * (end - start)
     points = base[:, None, :] + offsets[None, :, None] * inward
     map_x = points[..., 0].astype(np.float32)

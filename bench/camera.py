@@ -109,7 +109,7 @@ class Truth:
     lag_ms: float = 0.0
     lag_frames: float = 0.0
     scan: object = None
-    breaks: list = field(default_factory=list)  # (row, kind)
+    breaks: list = field(default_factory=list)  # (row, kind, jump in window pixels)
     photo_width: float = 0.0
 
 
@@ -178,14 +178,16 @@ def _render_window(display, row_times, exposure_ms):
 
 
 def _breaks(display, row_times):
-    """Where the content changes between neighbouring rows at their moments, and whether each
-    change is the scan-out boundary (the newer frame above) or a tear (the newer below)."""
+    """Where the content changes between neighbouring rows at their moments: (first row below,
+    "scan" for the scan-out boundary (the newer frame above) or "tear" (the newer below), the
+    vertical bar's jump in pixels)."""
     rows = np.arange(display.height, dtype=float)
     times = display.content_time(rows, row_times)
+    offsets = bar_offset(sweep(times), display.width)
     found = []
     for row in np.nonzero(np.abs(np.diff(times)) > 1e-6)[0]:
         kind = "scan" if times[row] > times[row + 1] else "tear"
-        found.append((int(row + 1), kind))
+        found.append((int(row + 1), kind, int(abs(offsets[row] - offsets[row + 1]))))
     return found
 
 

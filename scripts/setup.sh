@@ -11,7 +11,6 @@ packages=(
     xvfb x11-utils imagemagick                 # virtual display, its check, screenshots
     python3                                    # end-to-end test harness
     python3-numpy python3-opencv               # the photo analyser
-    python3-matplotlib ffmpeg                  # its plots and video reading
 )
 
 missing=()

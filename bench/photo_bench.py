@@ -1,0 +1,173 @@
+"""Scores the photo analyser on photos made by the camera model from known truth, and prints
+the figures side by side: windows found and named, lag, scan-position and break errors, the
+verdict, and the time to analyse a 12-megapixel photo.
+
+    /usr/bin/python3 bench/photo_bench.py [--photos N] [--seed S] [--save DIR]
+"""
+
+import argparse
+import os
+import sys
+import time
+from multiprocessing import Pool
+
+import cv2
+import numpy as np
+
+sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                os.path.dirname(os.path.abspath(__file__))]
+
+from analyser import photo_io  # noqa: E402
+from analyser.photo import NothingToRead, analyse  # noqa: E402
+from camera import photograph  # noqa: E402
+from photo_scenes import random_scene  # noqa: E402
+
+LARGE_PX = 500  # windows at least this wide in the photo are held to the lag target
+VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen
+EDGE_SHARE = 0.03  # nor breaks this close to a window's top or bottom
+
+
+def truth_verdict(truths, displays):
+    lags_ok = all(t.lag_frames < 0.5 for t in truths)
+    scans = [t.scan for t in truths if t.scan is not None]
+    from analyser.timing import circular_spread
+    scans_ok = circular_spread(scans) <= 0.1
+    tears = any(kind == "tear" for t in truths for _, kind, _ in t.breaks)
+    return lags_ok and scans_ok and not tears
+
+
+def visible_breaks(truth, display):
+    """Truth breaks a photo can show: (row, kind, jump in window pixels)."""
+    return [(row, kind, jump) for row, kind, jump in truth.breaks
+            if jump >= VISIBLE_JUMP_PX and EDGE_SHARE * display.height <= row
+            <= (1 - EDGE_SHARE) * display.height]
+
+
+def score(seed):
+    scene = random_scene(seed)
+    data, suffix, truths = photograph(scene.displays, scene.camera, scene.moment_ms)
+    photo = photo_io.decode(data)
+    readout = scene.camera.readout_ms or None
+    started = time.process_time()
+    try:
+        result = analyse(photo, [d.group for d in scene.displays], scene.refresh_hz, readout)
+    except NothingToRead:
+        result = None
+    seconds = time.process_time() - started
+    return scene, truths, result, seconds, photo.shape[1] * photo.shape[0], data, suffix
+
+
+def evaluate(scene, truths, result):
+    """Per-photo figures: dict of lists and flags."""
+    out = {"found": 0, "expected": len(truths), "named": False, "extra": 0, "lag_errors": [], "lag_errors_all": [],
+           "scan_errors": [], "scan_missed": 0, "scan_invented": 0, "breaks_expected": 0,
+           "breaks_found": 0, "tears_invented": 0, "verdict_right": False}
+    truth_sync = truth_verdict(truths, scene.displays)
+    if result is None:
+        out["verdict_right"] = False
+        return out
+    by_name = {w.name: w for w in result.windows}
+    out["found"] = sum(1 for t in truths if t.name in by_name)
+    named = all(t.name in by_name and np.linalg.norm(by_name[t.name].centre - t.corners.mean(0))
+                < 0.05 * max(scene.camera.photo_size) for t in truths)
+    out["named"] = named and len(result.windows) == len(truths)
+    out["extra"] = len(result.windows) - len(truths)
+    out["verdict_right"] = result.in_sync == truth_sync
+    if not named:
+        return out
+    measured = np.array([by_name[t.name].lag_frames for t in truths])
+    expected = np.array([t.lag_frames for t in truths])
+    errors = (measured - measured.mean()) - (expected - expected.mean())
+    if not result.sign_known:
+        mirrored = (-measured + measured.mean()) - (expected - expected.mean())
+        errors = min(errors, mirrored, key=lambda e: np.abs(e).max())
+    for truth, error in zip(truths, errors):
+        out["lag_errors_all"].append(abs(error))
+        if truth.photo_width >= LARGE_PX:
+            out["lag_errors"].append(abs(error))
+    for truth, display in zip(truths, scene.displays):
+        window = by_name[truth.name]
+        if truth.scan is not None and window.scan is not None:
+            difference = abs(truth.scan - window.scan)
+            out["scan_errors"].append(min(difference, 1 - difference))
+        elif truth.scan is not None and any(k == "scan" for _, k, _ in visible_breaks(
+                truth, display)):
+            out["scan_missed"] += 1
+        elif truth.scan is None and window.scan is not None:
+            out["scan_invented"] += 1
+        tolerance = 0.02 * display.height
+        for row, kind, _ in visible_breaks(truth, display):
+            out["breaks_expected"] += 1
+            out["breaks_found"] += any(abs(b.row - row) <= tolerance for b in window.breaks)
+        for tear in window.tears:
+            if not any(abs(tear.row - row) <= tolerance and kind == "tear"
+                       for row, kind, _ in truth.breaks):
+                out["tears_invented"] += 1
+    return out
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--photos", type=int, default=240)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--save", help="folder to keep the photos that were misjudged")
+    args = parser.parse_args()
+    seeds = range(args.seed, args.seed + args.photos)
+    totals = {}
+    misjudged, speed = [], []
+    with Pool(2) as pool:
+        for scene, truths, result, seconds, pixels, data, suffix in pool.imap(score, seeds):
+            figures = evaluate(scene, truths, result)
+            for key, value in figures.items():
+                totals.setdefault(key, []).append(value)
+            if pixels >= 11e6:
+                speed.append(seconds)
+            if not (figures["verdict_right"] and figures["named"]):
+                misjudged.append((scene.camera.seed, scene.kind))
+                if args.save:
+                    os.makedirs(args.save, exist_ok=True)
+                    with open(os.path.join(args.save, f"{scene.camera.seed}{suffix}"), "wb") as f:
+                        f.write(data)
+    report(totals, misjudged, speed, args.photos)
+
+
+def _flat(values):
+    return [v for group in values for v in group]
+
+
+def report(totals, misjudged, speed, photos):
+    lag = np.array(_flat(totals["lag_errors"]))
+    lag_all = np.array(_flat(totals["lag_errors_all"]))
+    scan = np.array(_flat(totals["scan_errors"]))
+    rows = [
+        ("photos", f"{photos}", ""),
+        ("windows found, of those there", f"{sum(totals['found'])} of {sum(totals['expected'])}",
+         "all"),
+        ("windows found and named right, none invented",
+         f"{sum(totals['named'])} of {photos} photos", "all"),
+        ("lag error, windows >= 500 px wide, 95th percentile",
+         f"{np.percentile(lag, 95):.3f} frame ({len(lag)} windows)", "<= 0.25"),
+        ("lag error, all windows, 95th percentile / max",
+         f"{np.percentile(lag_all, 95):.3f} / {lag_all.max():.3f} frame", ""),
+        ("scan position error, max / 95th percentile",
+         f"{scan.max():.3f} / {np.percentile(scan, 95):.3f} refresh ({len(scan)} read)",
+         "<= 0.1"),
+        ("scan positions missed / invented",
+         f"{sum(totals['scan_missed'])} / {sum(totals['scan_invented'])}", ""),
+        ("breaks found within 2 % of the height",
+         f"{sum(totals['breaks_found'])} of {sum(totals['breaks_expected'])}", "all"),
+        ("tears reported where there is none", f"{sum(totals['tears_invented'])}", "0"),
+        ("verdict right", f"{sum(totals['verdict_right'])} of {photos}", "all"),
+        ("12-megapixel photo, seconds of CPU, mean / max",
+         f"{np.mean(speed):.2f} / {np.max(speed):.2f} ({len(speed)} photos)" if speed else "-",
+         "< 1.5"),
+    ]
+    width = max(len(r[0]) for r in rows)
+    for name, value, target in rows:
+        print(f"{name:<{width}}  {value:<36} {target}")
+    if misjudged:
+        print("misjudged (seed, kind):", misjudged)
+
+
+if __name__ == "__main__":
+    main()

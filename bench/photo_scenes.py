@@ -1,0 +1,67 @@
+"""Random walls of displays and cameras for the photo benchmark, each with a truth whose verdict
+is unambiguous: lags well under or well over half a frame, scan positions in step or far apart."""
+
+from dataclasses import dataclass
+
+import numpy as np
+
+from camera import Camera, Display
+
+SIZES = [(1920, 1080), (1920, 1200), (2560, 1440), (1280, 720), (1280, 1024), (1024, 768),
+         (3840, 2160)]
+LAYOUTS = {1: (1, 1), 2: (1, 2), 3: (1, 3), 4: (2, 2), 5: (2, 3), 6: (2, 3)}
+KINDS = ["in sync", "frame behind", "part frame behind", "no genlock", "tearing"]
+
+
+@dataclass
+class Scene:
+    kind: str
+    displays: list
+    camera: Camera
+    moment_ms: float
+    refresh_hz: float
+    in_sync: bool
+
+
+def random_scene(seed, photo_size=None):
+    rng = np.random.default_rng(seed)
+    count = int(rng.integers(1, 7))
+    kind = KINDS[int(rng.integers(len(KINDS)))] if count > 1 else \
+        rng.choice(["in sync", "tearing"])
+    rows, columns = LAYOUTS[count]
+    big = count <= 2
+    width, height = SIZES[int(rng.integers(len(SIZES) if big else len(SIZES) - 1))]
+    refresh = float(rng.choice([60.0, 60.0, 60.0, 50.0, 75.0, 59.94]))
+    phase = float(rng.uniform(0, 1000 / refresh))
+    base_lag = float(rng.choice([0.0, 0.1, 0.25]))
+    displays = []
+    for index in range(count):
+        displays.append(Display(index % columns * width, index // columns * height, width,
+                                height, "V", refresh, phase, base_lag))
+    victim = displays[int(rng.integers(count))]
+    if kind == "frame behind":
+        victim.lag_frames += float(rng.choice([1.0, 2.0]))
+    elif kind == "part frame behind":
+        victim.lag_frames += float(rng.uniform(0.7, 0.9))
+    elif kind == "no genlock":
+        victim.phase_ms += float(rng.uniform(0.3, 0.7)) * 1000 / refresh
+    elif kind == "tearing":
+        victim.mode = "N"
+        victim.swap_interval_ms = float(rng.uniform(5.0, 9.0))
+        victim.swap_phase_ms = float(rng.uniform(0, 10))
+    camera = Camera(
+        photo_size=photo_size or tuple(rng.choice([(4000, 3000), (3000, 2000), (2400, 1800)])),
+        yaw_deg=float(rng.uniform(-30, 30)), pitch_deg=float(rng.uniform(-10, 10)),
+        roll_deg=float(rng.uniform(-4, 4)), coverage=float(rng.uniform(0.65, 0.92)),
+        exposure_ms=float(np.exp(rng.uniform(np.log(0.25), np.log(4.0)))),
+        readout_ms=float(rng.choice([0.0, rng.uniform(10, 30)])),
+        blur_px=float(rng.uniform(0.3, 2.0)), noise=float(rng.uniform(0.004, 0.02)),
+        jpeg_quality=int(rng.integers(60, 96)), black_level=float(rng.uniform(0.01, 0.06)),
+        crosstalk=(float(rng.uniform(0, 0.2)), float(rng.uniform(0, 0.2))),
+        glare=float(rng.choice([0.0, 0.0, rng.uniform(0.2, 0.7)])),
+        glare_centre=(float(rng.uniform(0.2, 0.8)), float(rng.uniform(0.2, 0.8))),
+        vignetting=float(rng.uniform(0.1, 0.45)), bezel=float(rng.uniform(20, 120)),
+        decoy=bool(rng.random() < 0.2), seed=seed)
+    # Keep away from the ends of the sweep, where bars may run either way.
+    moment = float(rng.choice([rng.uniform(250, 4750), rng.uniform(5250, 9750)]))
+    return Scene(kind, displays, camera, moment, refresh, kind == "in sync")
