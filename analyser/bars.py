@@ -11,6 +11,8 @@ import numpy as np
 
 from analyser.pattern import BAR, EDGE
 
+SEARCH_PX = 40  # how far from its typical place the vertical bar is looked for in a row
+
 
 @dataclass
 class VerticalBar:
@@ -64,7 +66,11 @@ def read_vertical_bar(samples, width, level):
     per_pixel = columns / width
     background = np.median(samples, axis=1)
     box = _box_filter(samples, max(1, int(round(BAR * per_pixel))))
-    centre = np.argmax(box, axis=1)
+    # The bar stands at nearly the same place in every row (a few frames' motion apart at the
+    # most); looking only near its typical place keeps glare and the frame from posing as it.
+    typical = np.median(np.argmax(box, axis=1))
+    near = np.abs(np.arange(columns) - typical) <= SEARCH_PX * per_pixel
+    centre = np.argmax(np.where(near[None, :], box, -np.inf), axis=1)
     peak = np.take_along_axis(samples, centre[:, None], axis=1)[:, 0]
     hidden = (peak - background < 0.3 * level) | (background > 0.3 * level)
     half = background + (peak - background) / 2

@@ -46,8 +46,8 @@ def split_arguments(argv):
             options.append(word)
             if name in valued and "=" not in word:
                 options.append(next(arguments, ""))
-        elif word.startswith("--") and not words:
-            options.append(word)  # unknown: the parser says so
+        elif word.startswith("--"):
+            options.append(word)  # unknown: the parser says so; numbers have one dash
         else:
             words.append(word)
     return options, words

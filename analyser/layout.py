@@ -41,12 +41,15 @@ def _similarity_residual(source, target):
     return float(residual), a
 
 
-def match_groups(desktop_centres, photo_centres):
+def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths):
     """Pairs groups with windows found: a list of (group index, found index) for as many as the
     smaller of the two sets, chosen so that the layout on the desktop maps best onto the photo
-    by scale, rotation and shift, with the desktop's x and y keeping their directions."""
+    by scale, rotation and shift, with the desktop's x and y keeping their directions and the
+    layout's scale that of the windows themselves."""
     desktop = np.asarray(desktop_centres, float)
     photo = np.asarray(photo_centres, float)
+    desktop_widths = np.asarray(desktop_widths, float)
+    photo_widths = np.asarray(photo_widths, float)
     pairs = min(len(desktop), len(photo))
     if pairs == 0:
         return []
@@ -61,14 +64,17 @@ def match_groups(desktop_centres, photo_centres):
         pairing = list(zip(chosen, range(pairs))) if fewer_found else list(
             zip(range(pairs), chosen))
         groups, found = (list(side) for side in zip(*pairing))
-        cost = _layout_cost(desktop[groups], photo[found])
+        size_scale = photo_widths[found].sum() / desktop_widths[groups].sum()
+        cost = _layout_cost(desktop[groups], photo[found], size_scale)
         if cost < best_cost:
             best, best_cost = pairing, cost
     return best
 
 
-def _layout_cost(desktop, photo):
+def _layout_cost(desktop, photo, size_scale):
     residual, scale = _similarity_residual(desktop, photo)
     # A photo is never mirrored or upside down: the rotation stays within a quarter turn.
     turned = abs(np.angle(scale)) > np.pi / 4
-    return residual + (10.0 if turned else 0.0)
+    # The spacing of the windows and their sizes shrink alike (bezels aside).
+    spacing = np.log(abs(scale) / size_scale) ** 2 if len(desktop) > 1 else 0.0
+    return residual + spacing + (10.0 if turned else 0.0)

@@ -39,7 +39,7 @@ def pattern_mask(green, level):
     count, labels, stats, _ = cv2.connectedComponentsWithStats(weak, connectivity=4)
     strong = smooth > 0.5 * level
     strong_counts = np.bincount(labels[strong], minlength=count)
-    return count, labels, stats, strong_counts
+    return count, labels, stats, strong_counts, smooth
 
 
 def _diagonal_extremes(points):
@@ -51,41 +51,64 @@ def _diagonal_extremes(points):
 
 
 def outline_quad(component):
-    """Four corners around a component (a boolean mask): those of its outline when the frame
-    lines came out whole, or else of the smallest rectangle round it: the bars alone reach all
-    four sides, and the sides are fitted to the frame lines afterwards."""
+    """The four corners of a component's outer outline (a boolean mask), or None when the
+    outline is not close to a quadrilateral (a frame line broken off at a corner)."""
     contours, _ = cv2.findContours(component.astype(np.uint8), cv2.RETR_EXTERNAL,
                                    cv2.CHAIN_APPROX_SIMPLE)
     hull = cv2.convexHull(max(contours, key=cv2.contourArea))[:, 0, :].astype(np.float32)
     quad = _diagonal_extremes(hull)
-    if cv2.contourArea(quad) >= 0.75 * cv2.contourArea(hull):
-        return quad.astype(float)
-    return _diagonal_extremes(cv2.boxPoints(cv2.minAreaRect(hull))).astype(float)
+    if cv2.contourArea(quad) < 0.75 * cv2.contourArea(hull):
+        return None
+    return quad.astype(float)
+
+
+def _grown_component(smooth, labels, label, box, level):
+    """The component grown through fainter pixels around it (never into another component):
+    the frame lines of a window seen small may be broken by noise and compression."""
+    x, y, w, h = box
+    x0, y0 = max(x - 4, 0), max(y - 4, 0)
+    x1, y1 = min(x + w + 4, smooth.shape[1]), min(y + h + 4, smooth.shape[0])
+    own = labels[y0:y1, x0:x1]
+    faint = (smooth[y0:y1, x0:x1] > 0.06 * level) & ((own == 0) | (own == label))
+    count, grown = cv2.connectedComponents(faint.astype(np.uint8), connectivity=8)
+    seeds = grown[own == label]
+    keep = np.bincount(seeds[seeds > 0], minlength=count).argmax()
+    return grown == keep, (x0, y0)
 
 
 def find_windows(photo):
-    """Coarse corners (float arrays 4 x 2) of every window of the pattern in the photo, and the
-    greenness map they were found in."""
+    """Coarse corners (float arrays 4 x 2) of every window of the pattern in the photo, the
+    greenness map they were found in, and how many lit shapes were too small to be read."""
     green = greenness(photo)
     level = green_level(green)
     if level < 40:
-        return [], green
-    count, labels, stats, strong_counts = pattern_mask(green, level)
+        return [], green, 0
+    count, labels, stats, strong_counts, smooth = pattern_mask(green, level)
     found = []
+    too_small = 0
     for label in range(1, count):
         x, y, w, h, area = stats[label]
-        if w < MIN_SIDE_PX or h < MIN_SIDE_PX or strong_counts[label] < 0.1 * (w + h):
+        if strong_counts[label] < 0.1 * (w + h):
+            continue
+        if w < MIN_SIDE_PX or h < MIN_SIDE_PX:
+            too_small += max(w, h) >= MIN_SIDE_PX / 3
             continue
         component = labels[y:y + h, x:x + w] == label
         quad = outline_quad(component)
-        if np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < MIN_SIDE_PX:
+        if quad is None:
+            component, (x, y) = _grown_component(smooth, labels, label, (x, y, w, h), level)
+            area = int(component.sum())
+            quad = outline_quad(component)
+        if quad is None or np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < \
+                MIN_SIDE_PX:
             continue
         quad_area = cv2.contourArea(quad.astype(np.float32))
         if quad_area <= 0 or area / quad_area > MAX_FILL or not _has_dark_inside(
-                component, quad, green[y:y + h, x:x + w], level):
+                component, quad, green[y:y + component.shape[0], x:x + component.shape[1]],
+                level):
             continue
         found.append(quad + [x, y])
-    return _outermost(found), green
+    return _outermost(found), green, too_small
 
 
 def _outermost(quads):

@@ -14,6 +14,7 @@ MAX_SCAN_SPREAD = 0.1
 # The camera's readout between windows at different heights matters from this share of the
 # photo's height on (0.1 refresh of a 60 Hz display at a 30 ms readout).
 READOUT_HEIGHT_SHARE = 0.05
+MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
 
@@ -88,7 +89,10 @@ def group_name(group):
 def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     """Everything the photo (BGR, uint8) tells. groups: the tool's argument groups as
     (x, y, width, height, mode) tuples, or none. Raises NothingToRead."""
-    quads, green = locate.find_windows(photo)
+    quads, green, too_small = locate.find_windows(photo)
+    if not quads and too_small:
+        raise NothingToRead("the test pattern in the photo is too small to read: take it "
+                            "closer, or with more pixels")
     if not quads:
         raise NothingToRead("no test pattern found in the photo")
     level = locate.green_level(green)
@@ -113,7 +117,8 @@ def _name_windows(quads, groups):
         return [(quads[i], str(n + 1), None)
                 for n, i in enumerate(layout.reading_order(centres))], []
     desktop = [(g[0] + g[2] / 2, g[1] + g[3] / 2) for g in groups]
-    pairs = layout.match_groups(desktop, centres)
+    widths = [np.linalg.norm(q[1] - q[0]) + np.linalg.norm(q[2] - q[3]) for q in quads]
+    pairs = layout.match_groups(desktop, centres, [2 * g[2] for g in groups], widths)
     named = [(quads[f], group_name(groups[g]), groups[g]) for g, f in pairs]
     matched = {f for _, f in pairs}
     extra = [i for i in layout.reading_order(centres) if i not in matched]
@@ -148,7 +153,10 @@ def _read_window(green, level, quad, name, group, photo_height, readout_ms):
     offsets[horizontal.rows[0]:horizontal.rows[1]] = np.nan
     if np.count_nonzero(~np.isnan(offsets)) < max(8, 0.2 * rows):
         return None
-    found, noise = timing.find_breaks(offsets, v, height)
+    # Compression and noise shift a thin bar by a fraction of a photo pixel over many rows.
+    across, _ = rectify.photo_extent(to_photo, width, height)
+    min_jump = max(timing.MIN_JUMP_PX, MIN_JUMP_PHOTO_PX * width / across)
+    found, noise = timing.find_breaks(offsets, v, height, min_jump)
     segments = timing.read_segments(offsets, found, width, noise)
     reading = timing.WindowReading(segments, found, noise)
     disagree = timing.combine_with_horizontal(
@@ -261,8 +269,9 @@ def _window_warnings(window, refresh_ms):
     frame_px = (window.width - 9) * SWEEP_PER_MS * refresh_ms
     error_px = np.hypot(0.15 / scale, 0.3)
     if frame_px / 4 < 2 * error_px:
-        warnings.append(f"the window is too small in the photo ({across:.0f} pixels wide) to "
-                        "read its lag to a quarter of a frame")
+        warnings.append(f"one frame moves the bar {frame_px:.1f} window pixels, "
+                        f"{frame_px * scale:.1f} photo pixels: too little to read the lag to a "
+                        "quarter of a frame")
     return warnings
 
 

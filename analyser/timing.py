@@ -60,9 +60,9 @@ def row_noise(offsets):
     return float(1.4826 * np.median(np.abs(steps)) / np.sqrt(2))
 
 
-def find_breaks(offsets, v, height):
+def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     """Breaks in a column of per-row bar offsets (NaN where unread): returns Break list, sorted
-    from the top, and the row noise."""
+    from the top, and the row noise. Jumps under min_jump_px (window pixels) are not breaks."""
     valid = np.nonzero(~np.isnan(offsets))[0]
     values = offsets[valid]
     count = len(values)
@@ -75,7 +75,7 @@ def find_breaks(offsets, v, height):
     # step[i]: median of the half rows from i on, minus median of the half rows before i.
     step = np.zeros(count)
     step[half:count - half + 1] = medians[half:] - medians[:count - 2 * half + 1]
-    threshold = max(MIN_JUMP_PX, 6.0 * noise * np.sqrt(2.0 / half))
+    threshold = max(min_jump_px, 6.0 * noise * np.sqrt(2.0 / half))
     size = np.abs(step)
     breaks = []
     taken = np.zeros(count, bool)

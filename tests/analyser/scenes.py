@@ -1,0 +1,25 @@
+"""Small camera-model photos for the tests: known walls seen by a known camera."""
+
+import os
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path[:0] = [ROOT, os.path.join(ROOT, "bench")]
+
+from camera import Camera, Display, photograph  # noqa: E402,F401
+
+
+def wall(count=2, size=(1280, 720), **changes):
+    """count displays side by side, vsync'd, refreshing in step."""
+    displays = [Display(i * size[0], 0, size[0], size[1], phase_ms=4.0) for i in range(count)]
+    for index, values in changes.items():
+        for name, value in values.items():
+            setattr(displays[int(index)], name, value)
+    return displays
+
+
+def camera(**settings):
+    base = dict(photo_size=(1800, 1000), yaw_deg=12, roll_deg=2, coverage=0.9,
+                exposure_ms=0.5, blur_px=0.8, noise=0.008, jpeg_quality=85, seed=3)
+    base.update(settings)
+    return Camera(**base)

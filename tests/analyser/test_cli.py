@@ -1,0 +1,112 @@
+"""The command as a script sees it: its output, its exit status, and bad input."""
+
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zlib
+
+import cv2
+import numpy as np
+
+from tests.analyser.scenes import ROOT, camera, photograph, wall
+
+GROUPS = ["0", "0", "1280", "720", "V", "1280", "0", "1280", "720", "V"]
+
+
+def run(*args):
+    done = subprocess.run([sys.executable, "-m", "analyser", *args], cwd=ROOT,
+                          capture_output=True, text=True, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def png_header(width, height):
+    """The start of a PNG file that claims the given size."""
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    chunk = b"IHDR" + header
+    return (b"\x89PNG\r\n\x1a\n" + struct.pack(">I", len(header)) + chunk
+            + struct.pack(">I", zlib.crc32(chunk)))
+
+
+class Command(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        data, _, _ = photograph(wall(2, **{"1": {"lag_frames": 1.0}}), camera(), 3456.7)
+        cls.photo = cls.file("wall.jpg", data)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    @classmethod
+    def file(cls, name, data):
+        path = os.path.join(cls.folder.name, name)
+        with open(path, "wb") as out:
+            out.write(data)
+        return path
+
+    def test_json_and_annotated_photo_carry_the_findings(self):
+        annotated = os.path.join(self.folder.name, "out.png")
+        status, out, _ = run("--json", "--annotate", annotated, self.photo, *GROUPS)
+        self.assertEqual(status, 3)
+        result = json.loads(out)
+        self.assertFalse(result["in_sync"])
+        names = {w["name"]: w for w in result["windows"]}
+        self.assertEqual(set(names), {"0,0", "1280,0"})
+        self.assertAlmostEqual(names["1280,0"]["lag_frames"], 1.0, delta=0.25)
+        for key in ("sweep", "lag_ms", "scan", "breaks", "corners", "warnings"):
+            self.assertIn(key, names["0,0"])
+        self.assertEqual(cv2.imread(annotated).shape[:2], (1000, 1800))
+
+    def test_summary_names_every_window_and_gives_the_verdict(self):
+        status, out, _ = run(self.photo, *GROUPS, "--refresh", "60")
+        self.assertEqual(status, 3)
+        self.assertIn("1280,0", out)
+        self.assertIn("verdict: NOT IN SYNC", out)
+        self.assertIn("window 1280,0 is", out)
+
+    def test_bad_input_gives_one_line_and_its_status(self):
+        grey = cv2.imencode(".png", np.full((600, 800, 3), 90, np.uint8))[1].tobytes()
+        with open(self.photo, "rb") as source:
+            jpeg = source.read()
+        small_window = cv2.imencode(".png", cv2.resize(cv2.imread(self.photo), (90, 50)))[1]
+        cases = [
+            ("empty file", self.file("empty.jpg", b""), [], 1, "empty"),
+            ("text file", self.file("notes.jpg", b"not a photo\n" * 20), [], 1, "not a JPEG"),
+            ("truncated JPEG", self.file("cut.jpg", jpeg[:len(jpeg) // 2]), [], 1, "cut off"),
+            ("no pattern", self.file("grey.png", grey), [], 1, "no test pattern"),
+            ("1 by 1", self.file("dot.png", cv2.imencode(".png", np.zeros((1, 1, 3),
+                                                                          np.uint8))[1]), [], 1,
+             "too small"),
+            ("100 megapixels", self.file("huge.png", png_header(12000, 8400)), [], 1,
+             "megapixels"),
+            ("pattern too small to read", self.file("tiny.png", small_window.tobytes()), [], 1,
+             "too small"),
+            ("missing file", os.path.join(self.folder.name, "none.jpg"), [], 1, "cannot read"),
+            ("groups not in fives", self.photo, GROUPS[:4], 2, "five arguments"),
+            ("no photo", None, [], 2, "no photo"),
+            ("unknown option", self.photo, ["--fast"], 2, "unrecognized"),
+        ]
+        for name, path, extra, expected, message in cases:
+            with self.subTest(name):
+                status, out, err = run(*([path] if path else []), *extra)
+                self.assertEqual(status, expected, err)
+                self.assertIn(message, err)
+                self.assertNotIn("Traceback", err)
+                self.assertEqual(out, "")
+
+    def test_groups_that_do_not_match_the_photo_are_named(self):
+        cases = [
+            ("fewer displays than groups", GROUPS + ["2560", "0", "1280", "720", "V"],
+             "window 2560,0 was not found"),
+            ("more displays than groups", GROUPS[:5], "match no group"),
+        ]
+        for name, groups, reason in cases:
+            with self.subTest(name):
+                status, out, _ = run("--json", self.photo, *groups)
+                self.assertEqual(status, 3)
+                self.assertTrue(any(reason in r for r in json.loads(out)["reasons"]))

@@ -1,0 +1,70 @@
+"""The analyser on camera-model photos whose truth is known."""
+
+import unittest
+
+import cv2
+import numpy as np
+
+from tests.analyser.scenes import camera, photograph, wall
+from analyser import photo_io
+from analyser.photo import analyse
+
+MOMENT_MS = 3456.7  # on the way down, well away from the turns of the sweep
+
+
+def take(displays, moment=MOMENT_MS, **settings):
+    data, _, truths = photograph(displays, camera(**settings), moment)
+    return photo_io.decode(data), {t.name: t for t in truths}
+
+
+class Photos(unittest.TestCase):
+    def test_verdicts_and_figures_follow_the_truth(self):
+        cases = [
+            ("in step", wall(2), {}, True),
+            ("one frame behind", wall(2, **{"1": {"lag_frames": 1.0}}), {}, False),
+            ("no genlock", wall(2, **{"1": {"phase_ms": 12.0}}), {}, False),
+            ("a tearing window", wall(2, **{"0": {"swap_interval_ms": 6.0, "mode": "N"}}), {},
+             False),
+            ("three in step, seen at an angle", wall(3, (1920, 1080)),
+             {"yaw_deg": -20, "jpeg_quality": 70, "photo_size": (2400, 1400)},
+             True),
+        ]
+        for name, displays, settings, in_sync in cases:
+            with self.subTest(name):
+                photo, truths = take(displays, **settings)
+                result = analyse(photo, [d.group for d in displays])
+                self.assertEqual(result.in_sync, in_sync, result.reasons)
+                self.assertEqual(sorted(w.name for w in result.windows), sorted(truths))
+                for window in result.windows:
+                    truth = truths[window.name]
+                    self.assertAlmostEqual(window.lag_frames, truth.lag_frames, delta=0.25)
+                    if truth.scan is not None and window.scan is not None:
+                        self.assertAlmostEqual(window.scan, truth.scan, delta=0.1)
+                    self.assertLess(np.abs(window.corners - truth.corners).max(), 3.0)
+                    truth_tears = [b for b in truth.breaks if b[1] == "tear"]
+                    self.assertEqual(bool(window.tears), bool(truth_tears), window.breaks)
+
+    def test_rolling_shutter_is_taken_out_when_its_readout_is_given(self):
+        displays = [wall(1)[0], wall(1)[0]]
+        displays[1].y = 720  # one above the other, refreshing in step
+        photo, truths = take(displays, readout_ms=25.0, photo_size=(1200, 1400))
+        groups = [d.group for d in displays]
+        plain = analyse(photo, groups)
+        corrected = analyse(photo, groups, readout_ms=25.0)
+        self.assertTrue(any("readout" in w for w in plain.warnings))
+        self.assertTrue(corrected.in_sync, corrected.reasons)
+        for window in corrected.windows:
+            self.assertAlmostEqual(window.lag_frames, truths[window.name].lag_frames, delta=0.25)
+
+    def test_without_groups_windows_are_numbered_in_reading_order(self):
+        displays = wall(2, **{"1": {"lag_frames": 2.0}})
+        photo, truths = take(displays)
+        result = analyse(photo)
+        self.assertEqual([w.name for w in result.windows], ["1", "2"])
+        self.assertTrue(all(w.size_estimated for w in result.windows))
+        self.assertAlmostEqual(result.windows[1].lag_frames, 2.0, delta=0.3)
+
+    def test_a_green_patch_is_not_taken_for_a_window(self):
+        photo, _ = take(wall(1))
+        cv2.rectangle(photo, (40, 40), (200, 160), (40, 220, 60), -1)
+        self.assertEqual(len(analyse(photo).windows), 1)

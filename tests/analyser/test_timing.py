@@ -1,0 +1,98 @@
+import unittest
+
+import numpy as np
+
+from tests.analyser import scenes  # noqa: F401  (puts the project on the path)
+from analyser import timing
+from analyser.pattern import SWEEP_PER_MS, bar_offset, sweep, sweep_from_offset
+
+
+def column(levels, rows=400, noise=0.05, seed=0):
+    """Per-row bar offsets: levels is a list of (first row, offset)."""
+    offsets = np.zeros(rows)
+    for start, value in levels:
+        offsets[start:] = value
+    return offsets + np.random.default_rng(seed).normal(0, noise, rows)
+
+
+class Breaks(unittest.TestCase):
+    def test_breaks_are_found_where_the_offset_jumps_and_nowhere_else(self):
+        cases = [
+            ("no break, only noise", [(0, 300.0)], []),
+            ("scan-out boundary", [(0, 306.0), (150, 300.0)], [(150, 6.0)]),
+            ("small tear", [(0, 300.0), (100, 301.5)], [(100, -1.5)]),
+            ("boundary and two tears", [(0, 300.0), (80, 302.0), (200, 296.0), (300, 298.0)],
+             [(80, -2.0), (200, 6.0), (300, -2.0)]),
+        ]
+        v = np.arange(400) + 0.5
+        for name, levels, expected in cases:
+            with self.subTest(name):
+                found, _ = timing.find_breaks(column(levels), v, 400)
+                self.assertEqual(len(found), len(expected), found)
+                for got, (row, jump) in zip(found, expected):
+                    self.assertLessEqual(abs(got.row - row), 3)
+                    self.assertAlmostEqual(got.jump_px, jump, delta=0.3)
+
+    def test_unread_rows_do_not_break_the_column(self):
+        offsets = column([(0, 300.0)])
+        offsets[120:140] = np.nan
+        found, _ = timing.find_breaks(offsets, np.arange(400) + 0.5, 400)
+        self.assertEqual(found, [])
+
+
+class Direction(unittest.TestCase):
+    def breaks(self, *jumps):
+        return [timing.Break(i, i, 0.0, 0, jump_f=j) for i, j in enumerate(jumps)]
+
+    def test_the_odd_break_is_the_boundary_and_the_others_tears(self):
+        cases = [
+            ("one break: the boundary, newer above", (0.003,), 1),
+            ("one break, bars moving the other way", (-0.003,), -1),
+            ("boundary against two tears", (-0.001, 0.003, -0.001), 1),
+            ("only tears, scan in blanking", (0.001, 0.001), -1),
+        ]
+        for name, jumps, direction in cases:
+            with self.subTest(name):
+                self.assertEqual(timing.direction_vote(self.breaks(*jumps))[0], direction)
+        breaks = self.breaks(-0.001, 0.003, -0.001)
+        boundary = timing.classify_breaks(breaks, 1)
+        self.assertIs(boundary, breaks[1])
+        self.assertEqual([b.kind for b in breaks], ["tear", "scan", "tear"])
+
+
+class Lead(unittest.TestCase):
+    def window_rows(self, scan, lag_ms, refresh_ms=1000 / 60, rows=600, moment=3210.0):
+        """Sweep positions per row of a vsync'd display caught at scan position scan, whose
+        frames are drawn lag_ms before their refresh, and the boundary row."""
+        began = moment - scan * refresh_ms
+        fraction = (np.arange(rows) + 0.5) / rows
+        shown = np.where(fraction < scan, began, began - refresh_ms) - lag_ms
+        return sweep(shown), scan
+
+    def lead(self, f_rows, scan, direction=1):
+        read = np.zeros(len(f_rows))
+        return timing.content_lead_ms(f_rows, direction, read, scan, 0.0, 1000 / 60)
+
+    def test_lead_does_not_depend_on_the_scan_position_and_shows_the_lag(self):
+        # 3210 ms is on the way down (f falling): direction -1.
+        leads = {}
+        for scan in (0.1, 0.5, 0.9):
+            for lag in (0.0, 1000 / 60):
+                f_rows, boundary = self.window_rows(scan, lag)
+                leads[scan, lag] = self.lead(f_rows, boundary, direction=-1)
+        for scan in (0.1, 0.5, 0.9):
+            self.assertAlmostEqual(leads[scan, 0.0], leads[0.1, 0.0], delta=0.01)
+            self.assertAlmostEqual(leads[scan, 0.0] - leads[scan, 1000 / 60], 1000 / 60,
+                                   delta=0.01)
+
+    def test_sweep_positions_round_trip_through_truncated_offsets(self):
+        f = np.linspace(0.01, 0.99, 50)
+        for size in (640, 1920):
+            error = np.abs(sweep_from_offset(bar_offset(f, size), size) - f)
+            self.assertLessEqual(error.max(), 0.5 / (size - 9) + 1e-12)
+        self.assertAlmostEqual(SWEEP_PER_MS * 5000, 1.0)
+
+    def test_scan_positions_wrap_round_a_refresh(self):
+        self.assertAlmostEqual(timing.circular_spread([0.95, 0.02]), 0.07)
+        self.assertAlmostEqual(timing.circular_spread([0.2, 0.5, 0.7]), 0.5)
+        self.assertAlmostEqual(timing.scan_position(0.5, 8.0, 0.0, 16.0), 0.0)
