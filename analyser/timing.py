@@ -70,32 +70,81 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     noise = row_noise(offsets)
     if count < 2 * half + 1:
         return [], noise
-    windows = sliding_window_view(values, half)
-    medians = np.median(windows, axis=1)
-    # step[i]: median of the half rows from i on, minus median of the half rows before i.
-    step = np.zeros(count)
-    step[half:count - half + 1] = medians[half:] - medians[:count - 2 * half + 1]
-    threshold = max(min_jump_px, 6.0 * noise * np.sqrt(2.0 / half))
-    size = np.abs(step)
-    breaks = []
+    centres = []
     taken = np.zeros(count, bool)
-    for i in np.argsort(-size):
-        if size[i] < threshold:
-            break
-        if taken[max(0, i - half):i + half + 1].any():
+    # Sharp changes are placed at the finest scale; a change smeared by a long exposure over
+    # many rows only stands out at a coarser one.
+    for scale in [h for h in (half, 3 * half, 8 * half) if 2 * h + 1 <= count]:
+        size = np.abs(_median_steps(values, scale))
+        threshold = max(min_jump_px, 6.0 * noise * np.sqrt(2.0 / scale))
+        for i in np.argsort(-size):
+            if size[i] < threshold:
+                break
+            if taken[max(0, i - half):i + half + 1].any():
+                continue
+            near = np.arange(max(0, i - scale), min(count, i + scale + 1))
+            plateau = near[size[near] >= 0.8 * size[i]]
+            centres.append((int(round(plateau.mean())), scale))
+            taken[max(0, i - half):i + half + 1] = True
+    step = _median_steps(values, half)
+    breaks = []
+    row_spacing = height / len(offsets)
+    for first, last, scale in _ramps(sorted(centres), step, 2 * half):
+        centre = (first + last) // 2
+        reach = scale + (last - first) // 2
+        # The levels on either side, from rows clear of a smeared change.
+        clear = scale // 4
+        above = np.median(values[max(0, first - scale):max(1, first - clear)])
+        below = np.median(values[min(last + clear, count - 1):last + scale])
+        band = _band(values[max(0, first - 2 * scale):last + 2 * scale], above, below)
+        if not _is_step(values[max(0, centre - 2 * reach - band):centre + 2 * reach + band],
+                        min(centre, 2 * reach + band), band):
             continue
-        near = np.arange(max(0, i - half), min(count, i + half + 1))
-        plateau = near[size[near] >= 0.8 * size[i]]
-        centre = int(round(plateau.mean()))
-        taken[max(0, i - half):i + half + 1] = True
-        above = np.median(values[max(0, centre - half):centre])
-        below = np.median(values[centre:centre + half])
-        band = _band(values[max(0, centre - 2 * half):centre + 2 * half], above, below)
-        row_spacing = height / len(offsets)
         boundary = (v[valid[centre - 1]] + v[valid[centre]]) / 2
         breaks.append(Break(int(valid[centre]), int(round(boundary)), float(above - below),
                             int(round(band * row_spacing))))
-    return sorted(breaks, key=lambda b: b.index), noise
+    return breaks, noise
+
+
+def _median_steps(values, half):
+    """At each index i: the median of the half values from i on, minus that of the half before
+    (0 where either side is short)."""
+    count = len(values)
+    medians = np.median(sliding_window_view(values, half), axis=1)
+    step = np.zeros(count)
+    step[half:count - half + 1] = medians[half:] - medians[:count - 2 * half + 1]
+    return step
+
+
+def _ramps(centres, step, gap):
+    """Groups neighbouring changes of the same sign into one: a change smeared over many rows
+    (by a long exposure) may show as two. centres: sorted (index, scale) pairs; yields (first,
+    last, largest scale)."""
+    group = []
+    for centre, scale in centres:
+        if group and (centre - group[-1][0] > max(gap, scale, group[-1][1]) or np.sign(
+                step[centre]) != np.sign(step[group[-1][0]])):
+            yield group[0][0], group[-1][0], max(s for _, s in group)
+            group = []
+        group.append((centre, scale))
+    if group:
+        yield group[0][0], group[-1][0], max(s for _, s in group)
+
+
+def _is_step(values, split, band):
+    """Whether a level change at split explains values much better than a straight line: glare
+    and compression bend the bar's reading smoothly; a change of content is a step, perhaps
+    smeared over band rows (left out of both fits)."""
+    positions = np.arange(len(values))
+    outer = np.abs(positions - split) > band + 1
+    before, after = outer & (positions < split), outer & (positions >= split)
+    if before.sum() < 3 or after.sum() < 3:
+        return True
+    line = np.polyval(np.polyfit(positions[outer], values[outer], 1), positions[outer])
+    line_error = np.sum((values[outer] - line) ** 2)
+    step_error = np.sum((values[before] - np.mean(values[before])) ** 2) + np.sum(
+        (values[after] - np.mean(values[after])) ** 2)
+    return step_error < 0.5 * line_error
 
 
 def _band(values, above, below):

@@ -74,9 +74,9 @@ class Display:
         return float(np.mean(self.content_time(rows, time_ms) - presented))
 
     def scan_fraction(self, time_ms):
-        """Fraction of rows already scanned out in the current refresh, None in blanking."""
-        elapsed = (time_ms - self.scan_start(time_ms)) / (self.refresh_ms * (1.0 - BLANKING))
-        return float(elapsed) if elapsed < 1.0 else None
+        """How far the current refresh has run, as a fraction of a refresh: the fraction of
+        rows scanned out when below 1 - BLANKING, blanking above."""
+        return float((time_ms - self.scan_start(time_ms)) / self.refresh_ms)
 
 
 @dataclass
@@ -108,7 +108,7 @@ class Truth:
     corners: np.ndarray  # 4 x 2, top-left, top-right, bottom-right, bottom-left
     lag_ms: float = 0.0
     lag_frames: float = 0.0
-    scan: object = None
+    scan: float = 0.0
     breaks: list = field(default_factory=list)  # (row, kind, jump in window pixels)
     photo_width: float = 0.0
 

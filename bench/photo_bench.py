@@ -23,24 +23,29 @@ from camera import photograph  # noqa: E402
 from photo_scenes import random_scene  # noqa: E402
 
 LARGE_PX = 500  # windows at least this wide in the photo are held to the lag target
-VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen
-EDGE_SHARE = 0.03  # nor breaks this close to a window's top or bottom
+VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen,
+VISIBLE_PHOTO_PX = 0.6  # nor smaller than this in the photo,
+EDGE_SHARE = 0.03  # nor this close to a window's top or bottom
 
 
 def truth_verdict(truths, displays):
+    """The verdict a photo can support: scan positions compared where a boundary shows."""
     lags_ok = all(t.lag_frames < 0.5 for t in truths)
-    scans = [t.scan for t in truths if t.scan is not None]
+    scans = [t.scan for t, d in zip(truths, displays)
+             if any(kind == "scan" for _, kind, _ in visible_breaks(t, d))]
     from analyser.timing import circular_spread
     scans_ok = circular_spread(scans) <= 0.1
-    tears = any(kind == "tear" for t in truths for _, kind, _ in t.breaks)
+    tears = any(kind == "tear" for t, d in zip(truths, displays)
+                for _, kind, _ in visible_breaks(t, d))
     return lags_ok and scans_ok and not tears
 
 
 def visible_breaks(truth, display):
     """Truth breaks a photo can show: (row, kind, jump in window pixels)."""
+    scale = truth.photo_width / display.width
     return [(row, kind, jump) for row, kind, jump in truth.breaks
-            if jump >= VISIBLE_JUMP_PX and EDGE_SHARE * display.height <= row
-            <= (1 - EDGE_SHARE) * display.height]
+            if jump >= max(VISIBLE_JUMP_PX, VISIBLE_PHOTO_PX / scale)
+            and EDGE_SHARE * display.height <= row <= (1 - EDGE_SHARE) * display.height]
 
 
 def score(seed):
@@ -87,13 +92,14 @@ def evaluate(scene, truths, result):
             out["lag_errors"].append(abs(error))
     for truth, display in zip(truths, scene.displays):
         window = by_name[truth.name]
-        if truth.scan is not None and window.scan is not None:
+        boundary = any(k == "scan" for _, k, _ in truth.breaks)
+        if window.scan is not None and boundary:
             difference = abs(truth.scan - window.scan)
             out["scan_errors"].append(min(difference, 1 - difference))
-        elif truth.scan is not None and any(k == "scan" for _, k, _ in visible_breaks(
+        elif window.scan is None and any(k == "scan" for _, k, _ in visible_breaks(
                 truth, display)):
             out["scan_missed"] += 1
-        elif truth.scan is None and window.scan is not None:
+        elif window.scan is not None and not boundary:
             out["scan_invented"] += 1
         tolerance = 0.02 * display.height
         for row, kind, _ in visible_breaks(truth, display):
