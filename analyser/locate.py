@@ -93,12 +93,9 @@ def find_windows(photo):
         if w < MIN_SIDE_PX or h < MIN_SIDE_PX:
             too_small += max(w, h) >= MIN_SIDE_PX / 3
             continue
-        component = labels[y:y + h, x:x + w] == label
+        component, (x, y) = _grown_component(smooth, labels, label, (x, y, w, h), level)
+        area = int(component.sum())
         quad = outline_quad(component)
-        if quad is None:
-            component, (x, y) = _grown_component(smooth, labels, label, (x, y, w, h), level)
-            area = int(component.sum())
-            quad = outline_quad(component)
         if quad is None or np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < \
                 MIN_SIDE_PX:
             continue

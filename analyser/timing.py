@@ -74,6 +74,7 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     taken = np.zeros(count, bool)
     # Sharp changes are placed at the finest scale; a change smeared by a long exposure over
     # many rows only stands out at a coarser one.
+    fine = np.abs(_median_steps(values, half))
     for scale in [h for h in (half, 3 * half, 8 * half) if 2 * h + 1 <= count]:
         size = np.abs(_median_steps(values, scale))
         threshold = max(min_jump_px, 6.0 * noise * np.sqrt(2.0 / scale))
@@ -82,6 +83,9 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
                 break
             if taken[max(0, i - half):i + half + 1].any():
                 continue
+            # At a coarser scale only what the finest does not show: a change spread wide.
+            if scale > half and size[i] < 1.5 * fine[max(0, i - scale):i + scale + 1].max():
+                continue
             near = np.arange(max(0, i - scale), min(count, i + scale + 1))
             plateau = near[size[near] >= 0.8 * size[i]]
             centres.append((int(round(plateau.mean())), scale))
@@ -89,7 +93,7 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     step = _median_steps(values, half)
     breaks = []
     row_spacing = height / len(offsets)
-    for first, last, scale in _ramps(sorted(centres), step, 2 * half):
+    for first, last, scale in _ramps(sorted(centres), step, 6 * half):
         centre = (first + last) // 2
         reach = scale + (last - first) // 2
         # The levels on either side, from rows clear of a smeared change.

