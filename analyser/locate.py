@@ -62,14 +62,18 @@ def outline_quad(component):
     return quad.astype(float)
 
 
-def _grown_component(smooth, labels, label, box, level):
-    """The component grown through fainter pixels around it (never into another component):
-    the frame lines of a window seen small may be broken by noise and compression."""
+def _grown_component(smooth, labels, label, box, level, windows):
+    """The component grown through fainter pixels around it (never into another window's
+    component; windows flags the labels that may be windows): the frame lines of a window seen
+    small may be broken by noise and compression."""
     x, y, w, h = box
     x0, y0 = max(x - 4, 0), max(y - 4, 0)
     x1, y1 = min(x + w + 4, smooth.shape[1]), min(y + h + 4, smooth.shape[0])
     own = labels[y0:y1, x0:x1]
-    faint = (smooth[y0:y1, x0:x1] > 0.06 * level) & ((own == 0) | (own == label))
+    # Faint pixels next to another window are that one's, however they connect.
+    others = cv2.dilate((windows[own] & (own != label)).astype(np.uint8), np.ones((7, 7), np.uint8))
+    faint = (smooth[y0:y1, x0:x1] > 0.06 * level) & (own == label) | (
+        (smooth[y0:y1, x0:x1] > 0.06 * level) & (own == 0) & ~others.astype(bool))
     count, grown = cv2.connectedComponents(faint.astype(np.uint8), connectivity=8)
     seeds = grown[own == label]
     keep = np.bincount(seeds[seeds > 0], minlength=count).argmax()
@@ -86,14 +90,17 @@ def find_windows(photo):
     count, labels, stats, strong_counts, smooth = pattern_mask(green, level)
     found = []
     too_small = 0
+    may_be_window = strong_counts >= 0.1 * (stats[:, 2] + stats[:, 3])
+    may_be_window[0] = False
     for label in range(1, count):
         x, y, w, h, area = stats[label]
-        if strong_counts[label] < 0.1 * (w + h):
+        if not may_be_window[label]:
             continue
         if w < MIN_SIDE_PX or h < MIN_SIDE_PX:
             too_small += max(w, h) >= MIN_SIDE_PX / 3
             continue
-        component, (x, y) = _grown_component(smooth, labels, label, (x, y, w, h), level)
+        component, (x, y) = _grown_component(smooth, labels, label, (x, y, w, h), level,
+                                             may_be_window)
         area = int(component.sum())
         quad = outline_quad(component)
         if quad is None or np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < \
@@ -158,7 +165,9 @@ def _fit_side(green, start, end, samples):
     # the direction of travel.
     inward = np.array([-direction[1], direction[0]])
     along = np.linspace(0.06, 0.94, samples)
-    offsets = np.arange(-8.0, 8.01, 0.5)
+    # The outline came from the outer edge of the own frame line, so its ridge lies just inside;
+    # a neighbour's frame lies outside, beyond the bezel.
+    offsets = np.arange(-3.0, 8.01, 0.5)
     base = start + along[:, None] * (end - start)
     points = base[:, None, :] + offsets[None, :, None] * inward
     map_x = points[..., 0].astype(np.float32)

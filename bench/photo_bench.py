@@ -82,9 +82,11 @@ def evaluate(scene, truths, result):
         return out
     measured = np.array([by_name[t.name].lag_frames for t in truths])
     expected = np.array([t.lag_frames for t in truths])
-    errors = (measured - measured.mean()) - (expected - expected.mean())
+    # Lags count from the leading window, which may itself be misread: compare them up to a
+    # common offset, the median one, so that one misread window does not spoil the others.
+    errors = measured - expected - np.median(measured - expected)
     if not result.sign_known:
-        mirrored = (-measured + measured.mean()) - (expected - expected.mean())
+        mirrored = -measured - expected - np.median(-measured - expected)
         errors = min(errors, mirrored, key=lambda e: np.abs(e).max())
     for truth, error in zip(truths, errors):
         out["lag_errors_all"].append(abs(error))
