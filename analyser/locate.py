@@ -55,11 +55,29 @@ def outline_quad(component):
     outline is not close to a quadrilateral (a frame line broken off at a corner)."""
     contours, _ = cv2.findContours(component.astype(np.uint8), cv2.RETR_EXTERNAL,
                                    cv2.CHAIN_APPROX_SIMPLE)
-    hull = cv2.convexHull(max(contours, key=cv2.contourArea))[:, 0, :].astype(np.float32)
-    quad = _diagonal_extremes(hull)
-    if cv2.contourArea(quad) < 0.75 * cv2.contourArea(hull):
-        return None
-    return quad.astype(float)
+    hull = cv2.convexHull(max(contours, key=cv2.contourArea))
+    hull_area = cv2.contourArea(hull)
+    perimeter = cv2.arcLength(hull, True)
+    # A polygon of four sides where the outline has them (strong keystone included), else the
+    # extremes along the diagonals.
+    candidates = [cv2.approxPolyDP(hull, share * perimeter, True)[:, 0, :]
+                  for share in (0.005, 0.01, 0.02, 0.04)]
+    candidates = [c for c in candidates if len(c) == 4]
+    candidates.append(_diagonal_extremes(hull[:, 0, :]))
+    for quad in candidates:
+        quad = order_corners(quad.astype(np.float32))
+        if cv2.contourArea(quad) >= 0.75 * hull_area:
+            return quad.astype(float)
+    return None
+
+
+def order_corners(points):
+    """Four points ordered top-left, top-right, bottom-right, bottom-left: clockwise on the
+    photo (y downwards) from the one nearest the photo's top-left corner."""
+    centre = points.mean(axis=0)
+    angles = np.arctan2(points[:, 1] - centre[1], points[:, 0] - centre[0])
+    clockwise = points[np.argsort(angles)]
+    return np.roll(clockwise, -int(np.argmin(clockwise.sum(axis=1))), axis=0)
 
 
 def _grown_component(smooth, labels, label, box, level, windows):
@@ -72,8 +90,10 @@ def _grown_component(smooth, labels, label, box, level, windows):
     own = labels[y0:y1, x0:x1]
     # Faint pixels next to another window are that one's, however they connect.
     others = cv2.dilate((windows[own] & (own != label)).astype(np.uint8), np.ones((7, 7), np.uint8))
-    faint = (smooth[y0:y1, x0:x1] > 0.06 * level) & (own == label) | (
-        (smooth[y0:y1, x0:x1] > 0.06 * level) & (own == 0) & ~others.astype(bool))
+    region = smooth[y0:y1, x0:x1]
+    # Faint, but above what the surroundings show: a wall may itself be a little green.
+    floor = max(0.06 * level, 2.0 * float(np.percentile(region[own == 0], 90)))
+    faint = (region > floor) & ((own == label) | ((own == 0) & ~others.astype(bool)))
     count, grown = cv2.connectedComponents(faint.astype(np.uint8), connectivity=8)
     seeds = grown[own == label]
     keep = np.bincount(seeds[seeds > 0], minlength=count).argmax()
