@@ -101,8 +101,9 @@ def _grown_component(smooth, labels, label, box, level, windows):
 
 
 def find_windows(photo):
-    """Coarse corners (float arrays 4 x 2) of every window of the pattern in the photo, the
-    greenness map they were found in, and how many lit shapes were too small to be read."""
+    """Every window of the pattern in the photo, as a list of candidate coarse outlines (float
+    arrays 4 x 2), the likeliest first; the greenness map they were found in; and how many lit
+    shapes were too small to be read."""
     green = greenness(photo)
     level = green_level(green)
     if level < 40:
@@ -119,31 +120,40 @@ def find_windows(photo):
         if w < MIN_SIDE_PX or h < MIN_SIDE_PX:
             too_small += max(w, h) >= MIN_SIDE_PX / 3
             continue
-        component, (x, y) = _grown_component(smooth, labels, label, (x, y, w, h), level,
-                                             may_be_window)
-        area = int(component.sum())
-        quad = outline_quad(component)
-        if quad is None or np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < \
-                MIN_SIDE_PX:
-            continue
-        quad_area = cv2.contourArea(quad.astype(np.float32))
-        if quad_area <= 0 or area / quad_area > MAX_FILL or not _has_dark_inside(
-                component, quad, green[y:y + component.shape[0], x:x + component.shape[1]],
-                level):
-            continue
-        found.append(quad + [x, y])
+        grown, (gx, gy) = _grown_component(smooth, labels, label, (x, y, w, h), level,
+                                           may_be_window)
+        candidates = []
+        for component, (cx, cy) in ((grown, (gx, gy)),
+                                    (labels[y:y + h, x:x + w] == label, (x, y))):
+            quad = outline_quad(component)
+            if quad is not None and _window_like(component, quad, green[
+                    cy:cy + component.shape[0], cx:cx + component.shape[1]], level):
+                candidates.append(quad + [cx, cy])
+        if candidates:
+            found.append(candidates)
     return _outermost(found), green, too_small
 
 
-def _outermost(quads):
-    """The quads that do not lie inside another: a piece of a window's pattern broken off by a
-    faint line is not a window of its own."""
+def _window_like(component, quad, green, level):
+    """Whether a component's outline can be a window: sides long enough, lit lines rather
+    than a lit area, dark panel between them."""
+    if np.linalg.norm(quad - np.roll(quad, 1, axis=0), axis=1).min() < MIN_SIDE_PX:
+        return False
+    quad_area = cv2.contourArea(quad.astype(np.float32))
+    return quad_area > 0 and component.sum() / quad_area <= MAX_FILL and _has_dark_inside(
+        component, quad, green, level)
+
+
+def _outermost(windows):
+    """The windows (each a list of candidate outlines, the likeliest first) whose outline does
+    not lie inside another's: a piece of a window's pattern broken off by a faint line is not a
+    window of its own."""
     kept = []
-    for quad in quads:
-        centre = tuple(float(c) for c in quad.mean(axis=0))
-        if not any(other is not quad and cv2.pointPolygonTest(
-                other.astype(np.float32), centre, False) > 0 for other in quads):
-            kept.append(quad)
+    for window in windows:
+        centre = tuple(float(c) for c in window[0].mean(axis=0))
+        if not any(other is not window and cv2.pointPolygonTest(
+                other[0].astype(np.float32), centre, False) > 0 for other in windows):
+            kept.append(window)
     return kept
 
 

@@ -14,6 +14,8 @@ MAX_SCAN_SPREAD = 0.1
 # The camera's readout between windows at different heights matters from this share of the
 # photo's height on (0.1 refresh of a 60 Hz display at a 30 ms readout).
 READOUT_HEIGHT_SHARE = 0.05
+# A reading whose bars stray more than this (window pixels) from a right outline's is not used.
+MAX_DOUBT_PX = 12.0
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
@@ -43,7 +45,12 @@ class Window:
     lag_ms: float = float("nan")
     lag_frames: float = float("nan")
     scan: float = None
+    doubt_px: float = 0.0
     warnings: list = field(default_factory=list)
+
+    @property
+    def reliable(self):
+        return self.doubt_px <= MAX_DOUBT_PX
 
     @property
     def breaks(self):
@@ -89,7 +96,8 @@ def group_name(group):
 def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     """Everything the photo (BGR, uint8) tells. groups: the tool's argument groups as
     (x, y, width, height, mode) tuples, or none. Raises NothingToRead."""
-    quads, green, too_small = locate.find_windows(photo)
+    candidates, green, too_small = locate.find_windows(photo)
+    quads = [c[0] for c in candidates]
     if not quads and too_small:
         raise NothingToRead("the test pattern in the photo is too small to read: take it "
                             "closer, or with more pixels")
@@ -98,7 +106,8 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     level = locate.green_level(green)
     named, missing = _name_windows(quads, groups)
     photo_height = photo.shape[0]
-    windows = [_read_window(green, level, quad, name, group, photo_height, readout_ms)
+    outlines = {id(c[0]): c for c in candidates}
+    windows = [_best_reading(green, level, outlines[id(quad)], name, group)
                for quad, name, group in named]
     windows = [w for w in windows if w is not None]
     if not windows:
@@ -135,7 +144,32 @@ def _estimated_size(quad):
     return int(round(ASSUMED_HEIGHT * aspect)), ASSUMED_HEIGHT
 
 
-def _read_window(green, level, quad, name, group, photo_height, readout_ms):
+def _best_reading(green, level, outlines, name, group):
+    """The window read through each candidate outline; the one that reads most like the
+    pattern, of those that could be read at all."""
+    readings = [w for w in (_read_window(green, level, q, name, group) for q in outlines) if w]
+    for reading in readings:
+        reading.doubt_px = outline_doubt_px(reading)
+    return min(readings, key=lambda w: w.doubt_px, default=None)
+
+
+def outline_doubt_px(window):
+    """How far a reading strays from what a right outline gives, in window pixels: the two bars
+    agree, and the vertical bar stands straight between breaks (a wrong corner tilts and bends
+    it)."""
+    offsets = window.vertical.offset
+    bend = 0.0
+    for segment in window.reading.segments:
+        inner = offsets[segment.start:segment.end]
+        inner = inner[~np.isnan(inner)]
+        if len(inner) > 8:
+            low, high = np.percentile(inner, [5, 95])
+            bend = max(bend, high - low)
+    unseen = 3.0 if np.isnan(window.horizontal.offset) else 0.0
+    return window.bars_disagree_px + bend + unseen
+
+
+def _read_window(green, level, quad, name, group):
     if group is not None:
         width, height = group[2], group[3]
     else:
@@ -188,7 +222,7 @@ def _size_from_bars(green, level, to_photo, width, height, photo_points):
 def _direction(windows):
     """The sweep's direction from the breaks of all windows, 0 when they do not tell."""
     total = 0.0
-    for window in windows:
+    for window in (w for w in windows if w.reliable):
         sign, weight = timing.direction_vote(window.breaks)
         total += sign * weight
     return int(np.sign(total))
@@ -219,7 +253,9 @@ def _time_windows(result, photo_height):
             window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
         window.lead_ms = timing.content_lead_ms(f_rows, direction, read, fraction,
                                                 boundary_read, refresh)
-    leader = max(w.lead_ms for w in result.windows)
+        if not window.reliable:
+            window.lead_ms, window.scan = float("nan"), None
+    leader = max((w.lead_ms for w in result.windows if w.reliable), default=float("nan"))
     for window in result.windows:
         window.lag_ms = leader - window.lead_ms
         window.lag_frames = window.lag_ms / refresh
@@ -228,7 +264,7 @@ def _time_windows(result, photo_height):
 def _warn(result, photo_height):
     for window in result.windows:
         window.warnings += _window_warnings(window, result.refresh_ms)
-    if any(min(w.f, 1 - w.f) < TURN_MARGIN for w in result.windows):
+    if any(min(w.f, 1 - w.f) < TURN_MARGIN for w in result.windows if w.reliable):
         result.warnings.append("the sweep is turning at one end: bars may run either way, so "
                                "lags near the turn are less certain")
     heights = [w.centre[1] for w in result.windows]
@@ -243,6 +279,10 @@ def _warn(result, photo_height):
 
 def _window_warnings(window, refresh_ms):
     warnings = []
+    if not window.reliable:
+        warnings.append(f"the bars read through the outline found stray {window.doubt_px:.0f} "
+                        "pixels from the pattern: the outline is wrong (glare, or frame lines "
+                        "too faint); no lag or scan position is given")
     rows = len(window.v)
     smear = max((b.band_rows for b in window.breaks), default=0)
     if smear > 0.05 * window.height:
@@ -283,6 +323,9 @@ def _judge(result):
     if extra:
         reasons.append(f"{len(extra)} window(s) in the photo match no group given")
     for window in result.windows:
+        if not window.reliable:
+            reasons.append(f"window {window.name} cannot be judged: its outline could not be "
+                           "traced with certainty")
         if window.lag_frames >= MAX_LAG_FRAMES:
             reasons.append(f"window {window.name} is {window.lag_frames:.2f} frames "
                            f"({window.lag_ms:.1f} ms) behind")

@@ -64,7 +64,7 @@ def score(seed):
 
 def evaluate(scene, truths, result):
     """Per-photo figures: dict of lists and flags."""
-    out = {"found": 0, "expected": len(truths), "named": False, "extra": 0, "lag_errors": [], "lag_errors_all": [],
+    out = {"found": 0, "expected": len(truths), "unjudged": 0, "named": False, "extra": 0, "lag_errors": [], "lag_errors_all": [],
            "scan_errors": [], "scan_missed": 0, "scan_invented": 0, "breaks_expected": 0,
            "breaks_found": 0, "tears_invented": 0, "verdict_right": False}
     truth_sync = truth_verdict(truths, scene.displays)
@@ -80,15 +80,17 @@ def evaluate(scene, truths, result):
     out["verdict_right"] = result.in_sync == truth_sync
     if not named:
         return out
-    measured = np.array([by_name[t.name].lag_frames for t in truths])
-    expected = np.array([t.lag_frames for t in truths])
+    judged = [t for t in truths if by_name[t.name].reliable]
+    out["unjudged"] = len(truths) - len(judged)
+    measured = np.array([by_name[t.name].lag_frames for t in judged])
+    expected = np.array([t.lag_frames for t in judged])
     # Lags count from the leading window, which may itself be misread: compare them up to a
     # common offset, the median one, so that one misread window does not spoil the others.
     errors = measured - expected - np.median(measured - expected)
     if not result.sign_known:
         mirrored = -measured - expected - np.median(-measured - expected)
         errors = min(errors, mirrored, key=lambda e: np.abs(e).max())
-    for truth, error in zip(truths, errors):
+    for truth, error in zip(judged, errors):
         out["lag_errors_all"].append(abs(error))
         if truth.photo_width >= LARGE_PX:
             out["lag_errors"].append(abs(error))
@@ -151,6 +153,7 @@ def report(totals, misjudged, speed, photos):
         ("photos", f"{photos}", ""),
         ("windows found, of those there", f"{sum(totals['found'])} of {sum(totals['expected'])}",
          "all"),
+        ("windows found but not judged (outline in doubt)", f"{sum(totals['unjudged'])}", "0"),
         ("windows found and named right, none invented",
          f"{sum(totals['named'])} of {photos} photos", "all"),
         ("lag error, windows >= 500 px wide, 95th percentile",
