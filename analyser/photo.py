@@ -112,7 +112,8 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     windows = [w for w in windows if w is not None]
     if not windows:
         raise NothingToRead("the test pattern in the photo is too small or unclear to read")
-    result = Result(windows, refresh_hz, readout_ms, _direction(windows), missing)
+    result = Result(windows, refresh_hz, readout_ms, _direction(windows, 1000.0 / refresh_hz),
+                    missing)
     _time_windows(result, photo_height)
     _warn(result, photo_height)
     _judge(result)
@@ -219,11 +220,11 @@ def _size_from_bars(green, level, to_photo, width, height, photo_points):
     return width, height, rectify.window_to_photo(photo_points, window_points)
 
 
-def _direction(windows):
+def _direction(windows, refresh_ms):
     """The sweep's direction from the breaks of all windows, 0 when they do not tell."""
     total = 0.0
     for window in (w for w in windows if w.reliable):
-        sign, weight = timing.direction_vote(window.breaks)
+        sign, weight = timing.direction_vote(window.breaks, refresh_ms)
         total += sign * weight
     return int(np.sign(total))
 

@@ -223,20 +223,24 @@ def set_jumps(reading):
         found.jump_f = reading.segments[number].f - reading.segments[number + 1].f
 
 
-def direction_vote(breaks):
+def direction_vote(breaks, refresh_ms):
     """Which way the sweep runs (+1: f growing, bars moving right and up; -1: falling), as far
     as one window's breaks tell it, weighted by how sure: (direction, weight).
 
-    One break alone is most likely the scan-out boundary, with the newer frame above. Of several
-    breaks, tears all point one way and the boundary the other."""
+    One break alone is most likely the scan-out boundary, with the newer frame above, the more
+    so when it jumps by about a refresh or two, as a vsync'd window's does. Of several breaks,
+    tears all point one way and the boundary the other."""
     signs = [np.sign(b.jump_f) for b in breaks if b.jump_f]
     if not signs:
         return 0, 0.0
     if len(signs) == 1:
-        return int(signs[0]), 1.0
+        refreshes = breaks[0].jump_ms / refresh_ms
+        return int(signs[0]), 1.0 if 0.6 <= refreshes <= 2.4 else 0.25
     positive = signs.count(1)
     if positive in (0, len(signs)):
         return -int(signs[0]), 2.0
+    if len(signs) == 2:  # one each way: the boundary jumps further than a tear
+        return int(np.sign(max(breaks, key=lambda b: abs(b.jump_f)).jump_f)), 1.0
     if positive == 1:
         return 1, 2.0
     if positive == len(signs) - 1:

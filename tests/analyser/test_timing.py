@@ -46,14 +46,18 @@ class Direction(unittest.TestCase):
 
     def test_the_odd_break_is_the_boundary_and_the_others_tears(self):
         cases = [
-            ("one break: the boundary, newer above", (0.003,), 1),
-            ("one break, bars moving the other way", (-0.003,), -1),
+            ("one break: the boundary, newer above", (0.0033,), 1),
+            ("one break, bars moving the other way", (-0.0033,), -1),
             ("boundary against two tears", (-0.001, 0.003, -0.001), 1),
             ("only tears, scan in blanking", (0.001, 0.001), -1),
         ]
         for name, jumps, direction in cases:
             with self.subTest(name):
-                self.assertEqual(timing.direction_vote(self.breaks(*jumps))[0], direction)
+                self.assertEqual(timing.direction_vote(self.breaks(*jumps), 1000 / 60)[0],
+                                 direction)
+        weights = [timing.direction_vote(self.breaks(jump), 1000 / 60)[1]
+                   for jump in (0.0033, 0.0007)]
+        self.assertGreater(weights[0], weights[1], "a refresh's jump is likelier the boundary")
         breaks = self.breaks(-0.001, 0.003, -0.001)
         boundary = timing.classify_breaks(breaks, 1)
         self.assertIs(boundary, breaks[1])
