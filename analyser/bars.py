@@ -85,8 +85,8 @@ def read_vertical_bar(samples, width, level):
     margin = EDGE + 1.0
     at_left = ~(left_u > margin)
     at_right = ~(right_u < width - margin)
-    offset = np.where(at_left, right_u - BAR, np.where(at_right, left_u,
-                                                        (left_u + right_u - BAR) / 2))
+    middle = (left_u + right_u - BAR) / 2
+    offset = np.where(at_left, right_u - BAR, np.where(at_right, left_u, middle))
     clipped = (at_left | at_right) & ~hidden
     measured_width = np.where(clipped, np.nan, right_u - left_u)
     # A frame edge taken for the bar (the bar itself hidden) gives an offset off the sweep.

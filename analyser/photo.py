@@ -3,6 +3,7 @@ reads their bars and says whether they show their frames in step."""
 
 from dataclasses import dataclass, field
 
+import cv2
 import numpy as np
 
 from analyser import bars, layout, locate, rectify, timing
@@ -96,19 +97,17 @@ def group_name(group):
 def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     """Everything the photo (BGR, uint8) tells. groups: the tool's argument groups as
     (x, y, width, height, mode) tuples, or none. Raises NothingToRead."""
-    candidates, green, too_small = locate.find_windows(photo)
-    quads = [c[0] for c in candidates]
-    if not quads and too_small:
+    found, green, too_small = locate.find_windows(photo)
+    if not found and too_small:
         raise NothingToRead("the test pattern in the photo is too small to read: take it "
                             "closer, or with more pixels")
-    if not quads:
+    if not found:
         raise NothingToRead("no test pattern found in the photo")
     level = locate.green_level(green)
-    named, missing = _name_windows(quads, groups)
+    named, missing = _name_windows(found, groups)
     photo_height = photo.shape[0]
-    outlines = {id(c[0]): c for c in candidates}
-    windows = [_best_reading(green, level, outlines[id(quad)], name, group)
-               for quad, name, group in named]
+    windows = [_best_reading(green, level, outlines, name, group)
+               for outlines, name, group in named]
     windows = [w for w in windows if w is not None]
     if not windows:
         raise NothingToRead("the test pattern in the photo is too small or unclear to read")
@@ -120,19 +119,21 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     return result
 
 
-def _name_windows(quads, groups):
-    """(quad, name, group) for every window found, and the names of groups not found."""
+def _name_windows(found, groups):
+    """(candidate outlines, name, group) for every window found (each a list of candidate
+    outlines, the likeliest first), and the names of groups not found."""
+    quads = [outlines[0] for outlines in found]
     centres = [q.mean(axis=0) for q in quads]
     if not groups:
-        return [(quads[i], str(n + 1), None)
+        return [(found[i], str(n + 1), None)
                 for n, i in enumerate(layout.reading_order(centres))], []
     desktop = [(g[0] + g[2] / 2, g[1] + g[3] / 2) for g in groups]
     widths = [np.linalg.norm(q[1] - q[0]) + np.linalg.norm(q[2] - q[3]) for q in quads]
     pairs = layout.match_groups(desktop, centres, [2 * g[2] for g in groups], widths)
-    named = [(quads[f], group_name(groups[g]), groups[g]) for g, f in pairs]
+    named = [(found[f], group_name(groups[g]), groups[g]) for g, f in pairs]
     matched = {f for _, f in pairs}
     extra = [i for i in layout.reading_order(centres) if i not in matched]
-    named += [(quads[i], f"?{n + 1}", None) for n, i in enumerate(extra)]
+    named += [(found[i], f"?{n + 1}", None) for n, i in enumerate(extra)]
     found_groups = {g for g, _ in pairs}
     missing = [group_name(g) for i, g in enumerate(groups) if i not in found_groups]
     return named, missing
@@ -149,8 +150,6 @@ def _best_reading(green, level, outlines, name, group):
     """The window read through each candidate outline; the one that reads most like the
     pattern, of those that could be read at all."""
     readings = [w for w in (_read_window(green, level, q, name, group) for q in outlines) if w]
-    for reading in readings:
-        reading.doubt_px = outline_doubt_px(reading)
     return min(readings, key=lambda w: w.doubt_px, default=None)
 
 
@@ -199,9 +198,11 @@ def _read_window(green, level, quad, name, group):
     reading.f_rows = timing.row_sweep(segments, rows)
     timing.set_jumps(reading)
     outline = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
-    corners = rectify.cv2.perspectiveTransform(outline[None], to_photo)[0].astype(float)
-    return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
-                  vertical, horizontal, reading, disagree * (width - 9))
+    corners = cv2.perspectiveTransform(outline[None], to_photo)[0].astype(float)
+    window = Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
+                    vertical, horizontal, reading, disagree * (width - 9))
+    window.doubt_px = outline_doubt_px(window)
+    return window
 
 
 def _size_from_bars(green, level, to_photo, width, height, photo_points):
@@ -239,11 +240,7 @@ def _time_windows(result, photo_height):
     direction = result.direction or 1
     refresh = result.refresh_ms
     for window in result.windows:
-        boundary = timing.classify_breaks(window.breaks, direction) if result.direction else \
-            max(window.breaks, key=lambda b: abs(b.jump_f), default=None)
-        if not result.direction:
-            for found in window.breaks:
-                found.kind = "scan" if found is boundary else "tear"
+        boundary = timing.classify_breaks(window.breaks, result.direction)
         f_rows = window.reading.f_rows
         window.f = float(np.nanmean(f_rows))
         read = _read_ms(result, window.photo_y, photo_height)

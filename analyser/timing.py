@@ -165,8 +165,9 @@ def read_segments(offsets, breaks, width, noise):
     for start, end in zip(bounds[:-1], bounds[1:]):
         # Rows next to a break may show a blend of both frames.
         margin = max(2, int(0.01 * len(offsets)))
-        inner = offsets[start + (margin if start else 0):end - (margin if end < len(offsets)
-                                                               else 0)]
+        first = start + margin if start else start
+        last = end - margin if end < len(offsets) else end
+        inner = offsets[first:last]
         inner = inner[~np.isnan(inner)]
         if len(inner) == 0:
             inner = offsets[start:end][~np.isnan(offsets[start:end])]
@@ -250,8 +251,9 @@ def direction_vote(breaks, refresh_ms):
 
 
 def classify_breaks(breaks, direction):
-    """Marks the scan-out boundary (the largest break with newer content above) and the tears."""
-    newer_above = [b for b in breaks if direction * b.jump_f > 0]
+    """Marks the scan-out boundary (the largest break with newer content above) and the tears.
+    With the direction unknown (0), the largest break is taken for the boundary."""
+    newer_above = [b for b in breaks if direction * b.jump_f > 0] if direction else breaks
     boundary = max(newer_above, key=lambda b: abs(b.jump_f)) if newer_above else None
     for found in breaks:
         found.kind = "scan" if found is boundary else "tear"

@@ -245,9 +245,8 @@ def photograph(displays, camera, moment_ms):
         small_w = int(min(display.width, max(16, math.ceil(2 * photo_width))))
         small_h = int(min(display.height, max(16, math.ceil(2 * photo_height))))
         small = cv2.resize(content, (small_w, small_h), interpolation=cv2.INTER_AREA)
-        from_small = to_photo @ np.array([[display.width / small_w, 0, 0.5 * display.width / small_w],
-                                          [0, display.height / small_h,
-                                           0.5 * display.height / small_h], [0, 0, 1]])
+        sx, sy = display.width / small_w, display.height / small_h
+        from_small = to_photo @ np.array([[sx, 0, 0.5 * sx], [0, sy, 0.5 * sy], [0, 0, 1]])
         x0, y0 = np.floor(corners.min(axis=0)).astype(int) - 2
         x1, y1 = np.ceil(corners.max(axis=0)).astype(int) + 3
         x0, y0, x1, y1 = max(x0, 0), max(y0, 0), min(x1, width), min(y1, height)

@@ -12,7 +12,6 @@ Run with scripts/bench.sh (which builds first); prints a Markdown report.
 """
 
 import os
-import re
 import statistics
 import sys
 import time

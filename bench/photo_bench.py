@@ -11,7 +11,6 @@ import sys
 import time
 from multiprocessing import Pool
 
-import cv2
 import numpy as np
 
 sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
@@ -64,7 +63,8 @@ def score(seed):
 
 def evaluate(scene, truths, result):
     """Per-photo figures: dict of lists and flags."""
-    out = {"found": 0, "expected": len(truths), "unjudged": 0, "named": False, "extra": 0, "lag_errors": [], "lag_errors_all": [],
+    out = {"found": 0, "expected": len(truths), "unjudged": 0, "named": False, "extra": 0,
+           "lag_errors": [], "lag_errors_all": [],
            "scan_errors": [], "scan_missed": 0, "scan_invented": 0, "breaks_expected": 0,
            "breaks_found": 0, "tears_invented": 0, "verdict_right": False}
     truth_sync = truth_verdict(truths, scene.displays)
@@ -136,8 +136,9 @@ def main():
                 misjudged.append((scene.camera.seed, scene.kind))
                 if args.save:
                     os.makedirs(args.save, exist_ok=True)
-                    with open(os.path.join(args.save, f"{scene.camera.seed}{suffix}"), "wb") as f:
-                        f.write(data)
+                    name = os.path.join(args.save, f"{scene.camera.seed}{suffix}")
+                    with open(name, "wb") as out:
+                        out.write(data)
     report(totals, misjudged, speed, args.photos)
 
 

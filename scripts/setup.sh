@@ -11,6 +11,7 @@ packages=(
     xvfb x11-utils imagemagick                 # virtual display, its check, screenshots
     python3                                    # end-to-end test harness
     python3-numpy python3-opencv               # the photo analyser
+    python3-pycodestyle python3-pyflakes       # its style check
 )
 
 missing=()

@@ -1,12 +1,6 @@
-"""Small camera-model photos for the tests: known walls seen by a known camera."""
+"""Small camera-model scenes for the tests: known walls seen by a known camera."""
 
-import os
-import sys
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path[:0] = [ROOT, os.path.join(ROOT, "bench")]
-
-from camera import Camera, Display, photograph  # noqa: E402,F401
+from camera import Camera, Display
 
 
 def wall(count=2, size=(1280, 720), **changes):

@@ -12,7 +12,10 @@ import zlib
 import cv2
 import numpy as np
 
-from tests.analyser.scenes import ROOT, camera, photograph, wall
+from camera import photograph
+
+from tests.analyser import ROOT
+from tests.analyser.scenes import camera, wall
 
 GROUPS = ["0", "0", "1280", "720", "V", "1280", "0", "1280", "720", "V"]
 

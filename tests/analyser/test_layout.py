@@ -2,7 +2,6 @@ import unittest
 
 import numpy as np
 
-from tests.analyser import scenes  # noqa: F401
 from analyser import layout
 
 

@@ -5,7 +5,9 @@ import unittest
 import cv2
 import numpy as np
 
-from tests.analyser.scenes import camera, photograph, wall
+from camera import photograph
+
+from tests.analyser.scenes import camera, wall
 from analyser import photo_io
 from analyser.photo import analyse
 

@@ -2,7 +2,6 @@ import unittest
 
 import numpy as np
 
-from tests.analyser import scenes  # noqa: F401  (puts the project on the path)
 from analyser import timing
 from analyser.pattern import SWEEP_PER_MS, bar_offset, sweep, sweep_from_offset
 

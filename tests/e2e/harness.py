@@ -222,7 +222,8 @@ class Session:
         for line in text.splitlines():
             fields = line.split(" ", 10)
             found.append(WindowInfo(
-                int(fields[0], 16), *map(int, fields[1:5]), *(field == "1" for field in fields[5:8]),
+                int(fields[0], 16), *map(int, fields[1:5]),
+                *(field == "1" for field in fields[5:8]),
                 int(fields[8]), None if fields[9] == "-" else int(fields[9]),
                 fields[10] if len(fields) > 10 else "",
             ))
@@ -239,7 +240,8 @@ class Session:
         try:
             return wait_until(ready, timeout, f"{count} {state} windows")
         except AssertionError as error:
-            raise AssertionError(f"{error}; seen {self.windows()}; {self.describe_runs()}") from None
+            raise AssertionError(
+                f"{error}; seen {self.windows()}; {self.describe_runs()}") from None
 
     def describe_runs(self):
         """How the runs of this test stand, for failure messages."""

@@ -4,7 +4,6 @@ group, and no lag larger than the moments at which the windows were captured all
 import json
 import os
 import subprocess
-import unittest
 
 from harness import BUILD_DIR, EndToEndTest, start_session, stop_session, wait_until
 from pattern_check import PatternError, read_window

@@ -74,7 +74,8 @@ class Pattern(EndToEndTest):
         for before, after, window in zip(first, second, WINDOWS):
             quantum = 1.0 / (window[2] - 9) + 1.0 / (window[3] - 9)
             # One sweep position fits two phases; the clock has to agree with one of them.
-            predictions = [triangle(phase + elapsed / PERIOD) for phase in phases_of(midpoint(before))]
+            predictions = [triangle(phase + elapsed / PERIOD)
+                           for phase in phases_of(midpoint(before))]
             error = min(abs(prediction - midpoint(after)) for prediction in predictions)
             self.assertLessEqual(error, tolerance + quantum,
                                  f"window {window}: {before} then {after} after {elapsed:.3f} s")

@@ -198,8 +198,9 @@ class BadCommandLines(StressTest):
         "far off the screen": [100000, 100000, 200, 100, "N", -100000, -100000, 200, 100, "T",
                                "2147483647", "-2147483648", 100, 100, "N"],
         "every mode class": [value for window, mode in zip(
-            grid(13, 60, 40, columns=13), ["S", "V", "T", "N", "s", "v", "t", "n", "x", "1", "-",
-                                            "\u00e9", ""]) for value in (*window, mode)],
+            grid(13, 60, 40, columns=13),
+            ["S", "V", "T", "N", "s", "v", "t", "n", "x", "1", "-", "\u00e9", ""])
+            for value in (*window, mode)],
         "fifty windows": arguments(grid(50, 60, 40, columns=25)),
         "one argument": ["10"],
         "one group and one more": [0, 0, 100, 100, "N", "0"],
