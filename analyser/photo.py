@@ -7,7 +7,7 @@ import cv2
 import numpy as np
 
 from analyser import bars, layout, locate, rectify, timing
-from analyser.pattern import BAR, SWEEP_PER_MS, times_in_sweep_ms
+from analyser.pattern import BAR, EDGE, SWEEP_PER_MS, times_in_sweep_ms
 
 ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
 MAX_LAG_FRAMES = 0.5
@@ -185,6 +185,10 @@ def _read_window(green, level, quad, name, group):
     horizontal = bars.read_horizontal_bar(samples, height, level, v)
     offsets = vertical.offset.copy()
     offsets[horizontal.rows[0]:horizontal.rows[1]] = np.nan
+    # Next to the top and bottom frame lines the blur lights the rows across: leave them out.
+    _, down = rectify.photo_extent(to_photo, width, height)
+    near_edge = EDGE + 3 * height / down
+    offsets[(v < near_edge) | (v > height - near_edge)] = np.nan
     if np.count_nonzero(~np.isnan(offsets)) < max(8, 0.2 * rows):
         return None
     # Compression and noise shift a thin bar by a fraction of a photo pixel over many rows.
@@ -240,7 +244,7 @@ def _time_windows(result, photo_height):
     direction = result.direction or 1
     refresh = result.refresh_ms
     for window in result.windows:
-        boundary = timing.classify_breaks(window.breaks, result.direction)
+        boundary = timing.classify_breaks(window.breaks, result.direction, refresh)
         f_rows = window.reading.f_rows
         window.f = float(np.nanmean(f_rows))
         read = _read_ms(result, window.photo_y, photo_height)

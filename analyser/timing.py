@@ -18,6 +18,9 @@ from numpy.lib.stride_tricks import sliding_window_view
 from analyser.pattern import SWEEP_PER_MS, sweep_from_offset
 
 MIN_JUMP_PX = 0.8  # smallest content change between rows that counts as a break
+# A break that jumps by less than this share of a refresh is a tear, whichever way it points.
+PART_OF_REFRESH = 0.6
+SHARP_BAND = 0.03  # a break spread over more of the height than this is smeared
 
 
 @dataclass
@@ -26,12 +29,18 @@ class Break:
     row: int  # first window row below the break
     jump_px: float  # bar offset above minus below, window pixels
     band_rows: int  # window rows over which the change is spread (a long exposure smears it)
+    band_share: float  # the same as a share of the window's height
     jump_f: float = 0.0  # sweep position above minus below
     kind: str = ""  # "scan" or "tear", once the direction of the sweep is known
 
     @property
     def jump_ms(self):
         return abs(self.jump_f) / SWEEP_PER_MS
+
+    @property
+    def smeared(self):
+        """Spread over so many rows (a long exposure) that its size is only roughly known."""
+        return self.band_share > SHARP_BAND
 
 
 @dataclass
@@ -105,8 +114,16 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
                         min(centre, 2 * reach + band), band):
             continue
         boundary = (v[valid[centre - 1]] + v[valid[centre]]) / 2
-        breaks.append(Break(int(valid[centre]), int(round(boundary)), float(above - below),
-                            int(round(band * row_spacing))))
+        found = Break(int(valid[centre]), int(round(boundary)), float(above - below),
+                      int(round(band * row_spacing)), band * row_spacing / height)
+        previous = breaks[-1] if breaks else None
+        # One smeared change seen twice: the same sign, and within each other's smear.
+        if previous and np.sign(previous.jump_px) == np.sign(found.jump_px) and \
+                found.row - previous.row <= previous.band_rows + found.band_rows:
+            if abs(found.jump_px) > abs(previous.jump_px):
+                breaks[-1] = found
+            continue
+        breaks.append(found)
     return breaks, noise
 
 
@@ -236,7 +253,9 @@ def direction_vote(breaks, refresh_ms):
         return 0, 0.0
     if len(signs) == 1:
         refreshes = breaks[0].jump_ms / refresh_ms
-        return int(signs[0]), 1.0 if 0.6 <= refreshes <= 2.4 else 0.25
+        if refreshes < PART_OF_REFRESH:  # a tear: the newer frame below
+            return -int(signs[0]), 0.5
+        return int(signs[0]), 1.0 if refreshes <= 2.4 else 0.25
     positive = signs.count(1)
     if positive in (0, len(signs)):
         return -int(signs[0]), 2.0
@@ -250,10 +269,13 @@ def direction_vote(breaks, refresh_ms):
     return int(np.sign(largest.jump_f)), 0.5
 
 
-def classify_breaks(breaks, direction):
+def classify_breaks(breaks, direction, refresh_ms):
     """Marks the scan-out boundary (the largest break with newer content above) and the tears.
-    With the direction unknown (0), the largest break is taken for the boundary."""
-    newer_above = [b for b in breaks if direction * b.jump_f > 0] if direction else breaks
+    With the direction unknown (0), the largest break is taken for the boundary. A jump of
+    part of a refresh is always a tear: a window that swaps only between scan-outs shows whole
+    refreshes of motion."""
+    whole = [b for b in breaks if b.jump_ms >= PART_OF_REFRESH * refresh_ms or b.smeared]
+    newer_above = [b for b in whole if direction * b.jump_f > 0] if direction else whole
     boundary = max(newer_above, key=lambda b: abs(b.jump_f)) if newer_above else None
     for found in breaks:
         found.kind = "scan" if found is boundary else "tear"

@@ -41,7 +41,7 @@ class Breaks(unittest.TestCase):
 
 class Direction(unittest.TestCase):
     def breaks(self, *jumps):
-        return [timing.Break(i, i, 0.0, 0, jump_f=j) for i, j in enumerate(jumps)]
+        return [timing.Break(i, i, 0.0, 0, 0.0, jump_f=j) for i, j in enumerate(jumps)]
 
     def test_the_odd_break_is_the_boundary_and_the_others_tears(self):
         cases = [
@@ -58,9 +58,12 @@ class Direction(unittest.TestCase):
                    for jump in (0.0033, 0.0007)]
         self.assertGreater(weights[0], weights[1], "a refresh's jump is likelier the boundary")
         breaks = self.breaks(-0.001, 0.003, -0.001)
-        boundary = timing.classify_breaks(breaks, 1)
+        boundary = timing.classify_breaks(breaks, 1, 1000 / 60)
         self.assertIs(boundary, breaks[1])
         self.assertEqual([b.kind for b in breaks], ["tear", "scan", "tear"])
+        lone = self.breaks(0.0012)  # a fifth of a refresh: only a swap during scan-out does that
+        self.assertIsNone(timing.classify_breaks(lone, 0, 1000 / 60))
+        self.assertEqual(lone[0].kind, "tear")
 
 
 class Lead(unittest.TestCase):
