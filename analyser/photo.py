@@ -106,7 +106,7 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     level = locate.green_level(green)
     named, missing = _name_windows(found, groups)
     photo_height = photo.shape[0]
-    windows = [_best_reading(green, level, outlines, name, group)
+    windows = [_best_reading(green, level, outlines, name, group, 1000.0 / refresh_hz)
                for outlines, name, group in named]
     windows = [w for w in windows if w is not None]
     if not windows:
@@ -146,17 +146,21 @@ def _estimated_size(quad):
     return int(round(ASSUMED_HEIGHT * aspect)), ASSUMED_HEIGHT
 
 
-def _best_reading(green, level, outlines, name, group):
+def _best_reading(green, level, outlines, name, group, refresh_ms):
     """The window read through each candidate outline; the one that reads most like the
     pattern, of those that could be read at all."""
     readings = [w for w in (_read_window(green, level, q, name, group) for q in outlines) if w]
+    for reading in readings:
+        reading.doubt_px = outline_doubt_px(reading, refresh_ms)
     return min(readings, key=lambda w: w.doubt_px, default=None)
 
 
-def outline_doubt_px(window):
+def outline_doubt_px(window, refresh_ms):
     """How far a reading strays from what a right outline gives, in window pixels: the two bars
-    agree, and the vertical bar stands straight between breaks (a wrong corner tilts and bends
-    it)."""
+    agree, the vertical bar stands straight between breaks (a wrong corner tilts and bends it),
+    and no break jumps further than a few refreshes of motion."""
+    frame_px = (window.width - 9) * SWEEP_PER_MS * refresh_ms
+    leaps = sum(abs(b.jump_px) for b in window.breaks if abs(b.jump_px) > 4 * frame_px)
     offsets = window.vertical.offset
     bend = 0.0
     for segment in window.reading.segments:
@@ -166,7 +170,7 @@ def outline_doubt_px(window):
             low, high = np.percentile(inner, [5, 95])
             bend = max(bend, high - low)
     unseen = 3.0 if np.isnan(window.horizontal.offset) else 0.0
-    return window.bars_disagree_px + bend + unseen
+    return window.bars_disagree_px + bend + unseen + leaps
 
 
 def _read_window(green, level, quad, name, group):
@@ -203,10 +207,8 @@ def _read_window(green, level, quad, name, group):
     timing.set_jumps(reading)
     outline = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
     corners = cv2.perspectiveTransform(outline[None], to_photo)[0].astype(float)
-    window = Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
-                    vertical, horizontal, reading, disagree * (width - 9))
-    window.doubt_px = outline_doubt_px(window)
-    return window
+    return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
+                  vertical, horizontal, reading, disagree * (width - 9))
 
 
 def _size_from_bars(green, level, to_photo, width, height, photo_points):
@@ -257,6 +259,8 @@ def _time_windows(result, photo_height):
                                                 boundary_read, refresh)
         if not window.reliable:
             window.lead_ms, window.scan = float("nan"), None
+            for found in window.breaks:
+                found.kind = "unsure"
     leader = max((w.lead_ms for w in result.windows if w.reliable), default=float("nan"))
     for window in result.windows:
         window.lag_ms = leader - window.lead_ms
