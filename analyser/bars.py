@@ -7,6 +7,7 @@ from the window's left, the horizontal bar's lower edge from the window's bottom
 
 from dataclasses import dataclass
 
+import cv2
 import numpy as np
 
 from analyser.pattern import BAR, EDGE
@@ -31,12 +32,10 @@ class HorizontalBar:
 
 
 def _box_filter(profiles, size):
-    """Mean over a sliding window of size samples along the last axis, centred."""
-    padded = np.pad(profiles, [(0, 0)] * (profiles.ndim - 1) + [(size // 2, size - size // 2)],
-                    mode="edge")
-    total = np.cumsum(padded, axis=-1)
-    total = np.concatenate([np.zeros(total.shape[:-1] + (1,)), total], axis=-1)
-    return (total[..., size:] - total[..., :-size])[..., :profiles.shape[-1]] / size
+    """Mean over a sliding window of size samples along the last axis (rows of a 2-D array),
+    centred, the ends repeated outwards."""
+    profiles = np.atleast_2d(profiles).astype(np.float32)
+    return cv2.blur(profiles, (size, 1), borderType=cv2.BORDER_REPLICATE)
 
 
 def half_level_edges(profiles, centres, half, reach):
@@ -64,7 +63,8 @@ def read_vertical_bar(samples, width, level):
     """The vertical bar in every sampled row. level is the greenness of a lit bar."""
     rows, columns = samples.shape
     per_pixel = columns / width
-    background = np.median(samples, axis=1)
+    # Most of a row is dark panel: the median of every fourth sample is its background.
+    background = np.median(samples[:, ::4], axis=1)
     box = _box_filter(samples, max(1, int(round(BAR * per_pixel))))
     # The bar stands at nearly the same place in every row (a few frames' motion apart at the
     # most); looking only near its typical place keeps glare and the frame from posing as it.

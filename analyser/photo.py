@@ -17,6 +17,7 @@ MAX_SCAN_SPREAD = 0.1
 READOUT_HEIGHT_SHARE = 0.05
 # A reading whose bars stray more than this (window pixels) from a right outline's is not used.
 MAX_DOUBT_PX = 12.0
+CLEAR_READING_PX = 4.0  # a reading this close to the pattern needs no other outline tried
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
@@ -149,10 +150,17 @@ def _estimated_size(quad):
 def _best_reading(green, level, outlines, name, group, refresh_ms):
     """The window read through each candidate outline; the one that reads most like the
     pattern, of those that could be read at all."""
-    readings = [w for w in (_read_window(green, level, q, name, group) for q in outlines) if w]
-    for reading in readings:
+    best = None
+    for outline in outlines:
+        reading = _read_window(green, level, outline, name, group)
+        if reading is None:
+            continue
         reading.doubt_px = outline_doubt_px(reading, refresh_ms)
-    return min(readings, key=lambda w: w.doubt_px, default=None)
+        if best is None or reading.doubt_px < best.doubt_px:
+            best = reading
+        if best.doubt_px <= CLEAR_READING_PX:
+            break
+    return best
 
 
 def outline_doubt_px(window, refresh_ms):

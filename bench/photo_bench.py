@@ -25,6 +25,7 @@ LARGE_PX = 500  # windows at least this wide in the photo are held to the lag ta
 VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen,
 VISIBLE_PHOTO_PX = 0.6  # nor smaller than this in the photo,
 EDGE_SHARE = 0.03  # nor this close to a window's top or bottom
+SPEED_PHOTOS = 20  # 12-megapixel photos timed
 
 
 def truth_verdict(truths, displays):
@@ -51,14 +52,26 @@ def score(seed):
     scene = random_scene(seed)
     data, suffix, truths = photograph(scene.displays, scene.camera, scene.moment_ms)
     photo = photo_io.decode(data)
-    readout = scene.camera.readout_ms or None
-    started = time.process_time()
     try:
-        result = analyse(photo, [d.group for d in scene.displays], scene.refresh_hz, readout)
+        result = analyse(photo, *_settings(scene))
     except NothingToRead:
         result = None
-    seconds = time.process_time() - started
-    return scene, truths, result, seconds, photo.shape[1] * photo.shape[0], data, suffix
+    return scene, truths, result, photo.shape[1] * photo.shape[0], data, suffix
+
+
+def _settings(scene):
+    """What a user would give the analyser for the scene: groups, refresh rate, readout."""
+    return [d.group for d in scene.displays], scene.refresh_hz, scene.camera.readout_ms or None
+
+
+def time_analysis(scene, data):
+    """Seconds of wall-clock time to read and analyse one photo file, on an idle machine."""
+    started = time.perf_counter()
+    try:
+        analyse(photo_io.decode(data), *_settings(scene))
+    except NothingToRead:
+        pass
+    return time.perf_counter() - started
 
 
 def evaluate(scene, truths, result):
@@ -124,14 +137,14 @@ def main():
     args = parser.parse_args()
     seeds = range(args.seed, args.seed + args.photos)
     totals = {}
-    misjudged, speed = [], []
+    misjudged, large = [], []
     with Pool(2) as pool:
-        for scene, truths, result, seconds, pixels, data, suffix in pool.imap(score, seeds):
+        for scene, truths, result, pixels, data, suffix in pool.imap(score, seeds):
             figures = evaluate(scene, truths, result)
             for key, value in figures.items():
                 totals.setdefault(key, []).append(value)
-            if pixels >= 11e6:
-                speed.append(seconds)
+            if pixels >= 11e6 and len(large) < SPEED_PHOTOS:
+                large.append((scene, data))
             if not (figures["verdict_right"] and figures["named"]):
                 misjudged.append((scene.camera.seed, scene.kind))
                 if args.save:
@@ -139,6 +152,8 @@ def main():
                     name = os.path.join(args.save, f"{scene.camera.seed}{suffix}")
                     with open(name, "wb") as out:
                         out.write(data)
+    # Timed one at a time once the others are done, so that they do not share the cores.
+    speed = [time_analysis(scene, data) for scene, data in large]
     report(totals, misjudged, speed, args.photos)
 
 
@@ -170,7 +185,7 @@ def report(totals, misjudged, speed, photos):
          f"{sum(totals['breaks_found'])} of {sum(totals['breaks_expected'])}", "all"),
         ("tears reported where there is none", f"{sum(totals['tears_invented'])}", "0"),
         ("verdict right", f"{sum(totals['verdict_right'])} of {photos}", "all"),
-        ("12-megapixel photo, seconds of CPU, mean / max",
+        ("12-megapixel photo read and analysed, seconds, mean / max",
          f"{np.mean(speed):.2f} / {np.max(speed):.2f} ({len(speed)} photos)" if speed else "-",
          "< 1.5"),
     ]
