@@ -33,6 +33,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     attachParentConsole();
     std::cout << std::endl;
     registerWindowClass();
-    runWindows<Window>(groups, START_DELAY);
-    return 0;
+    return runWindows<Window>(groups, START_DELAY) ? 0 : 1;
 }

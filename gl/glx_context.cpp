@@ -28,9 +28,17 @@ template <class Function> Function lookupFunction(const char* name)
 
 } // namespace
 
+// A broken connection is reported by the window it belonged to (see the I/O error exit handler
+// each window sets), not here.
+static int ignoreIOError(Display*)
+{
+    return 0;
+}
+
 void installXErrorHandler()
 {
     XSetErrorHandler(recordXError);
+    XSetIOErrorHandler(ignoreIOError);
 }
 
 int takeXError(Display* display)

@@ -1,5 +1,6 @@
 #include "window/x11_window.h"
 
+#include "app/globals.h"
 #include "frame/pattern.h"
 #include "gl/opengl_queries.h"
 #include "window/window_life.h"
@@ -8,7 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <vector>
 
@@ -44,6 +47,17 @@ void keepUntilAllWindowsEnd(Display* display)
     endedConnections.push_back(display);
 }
 
+std::atomic<bool> connectionLostSomewhere{false};
+
+// Xlib calls this instead of ending the process when a connection breaks; the call that met the
+// break returns, and the connection is dead from then on.
+void markConnectionLost(Display*, void* window)
+{
+    *static_cast<bool*>(window) = true;
+}
+
+void ignoreConnectionLost(Display*, void*) {}
+
 // The window manager hints that ask for no decorations at all (the Motif hints every common
 // window manager honours).
 struct MotifWmHints
@@ -56,6 +70,11 @@ struct MotifWmHints
 };
 
 } // namespace
+
+bool anyConnectionLost()
+{
+    return connectionLostSomewhere.load();
+}
 
 void closeEndedConnections()
 {
@@ -87,6 +106,7 @@ std::string Window::createWindowAndContext()
     display = XOpenDisplay(nullptr);
     if (!display)
         return "XOpenDisplay failed";
+    XSetIOErrorExitHandler(display, markConnectionLost, &connectionLost);
     XVisualInfo* visual = chooseVisual(display);
     if (!visual)
         return "glXChooseVisual failed";
@@ -111,7 +131,8 @@ std::string Window::createXWindow(XVisualInfo* visual)
     // No background: the server must not clear the window, the frame loop covers every pixel.
     attributes.background_pixmap = None;
     attributes.border_pixel = 0;
-    attributes.event_mask = KeyPressMask;
+    // Structure events tell when another client destroys the window.
+    attributes.event_mask = KeyPressMask | StructureNotifyMask;
     xwindow = XCreateWindow(display, root, xPosition(x), xPosition(y), xSize(width), xSize(height),
                             0, visual->depth, InputOutput, visual->visual,
                             CWColormap | CWBackPixmap | CWBorderPixel | CWEventMask, &attributes);
@@ -152,6 +173,7 @@ void Window::describeToWindowManager()
                     PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
 
     // A close request from the window manager comes as a message instead of killing the client.
+    protocols = XInternAtom(display, "WM_PROTOCOLS", False);
     deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, xwindow, &deleteWindow, 1);
 }
@@ -163,16 +185,21 @@ void Window::show()
 
 bool Window::handleEvents()
 {
-    while (XPending(display)) {
+    while (!connectionLost && XPending(display)) {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == KeyPress && XLookupKeysym(&event.xkey, 0) == XK_Escape)
             return false;
-        if (event.type == ClientMessage &&
+        // A close request is the window manager protocol's message, nothing else.
+        if (event.type == ClientMessage && event.xclient.message_type == protocols &&
             static_cast<Atom>(event.xclient.data.l[0]) == deleteWindow)
             return false;
+        if (event.type == DestroyNotify && event.xdestroywindow.window == xwindow) {
+            destroyedElsewhere = true;
+            return false;
+        }
     }
-    return true;
+    return !connectionLost;
 }
 
 void Window::presentFrame(double t)
@@ -183,19 +210,34 @@ void Window::presentFrame(double t)
 
 void Window::tearDown()
 {
-    if (context)
-        destroyContext(display, context);
-    if (xwindow)
-        XDestroyWindow(display, xwindow);
-    if (colormap)
-        XFreeColormap(display, colormap);
-    if (display) {
-        // The window goes from the screen now, the connection only at the end.
-        XSync(display, False);
-        keepUntilAllWindowsEnd(display);
+    if (connectionLost) {
+        // Nothing on the server is left to release, and no call on the connection can work:
+        // leave its handles behind (the process ends soon) and say why the window ended.
+        connectionLostSomewhere.store(true);
+        std::lock_guard<std::mutex> lock(globalMutex);
+        std::cout << "window at " << x << "," << y << " lost its display connection" << std::endl;
+    } else {
+        releaseOnServer();
     }
     context = nullptr;
     colormap = 0;
     xwindow = 0;
     display = nullptr;
+}
+
+void Window::releaseOnServer()
+{
+    if (context)
+        destroyContext(display, context);
+    if (xwindow && !destroyedElsewhere)
+        XDestroyWindow(display, xwindow);
+    if (colormap)
+        XFreeColormap(display, colormap);
+    if (display) {
+        // The window goes from the screen now, the connection only at the end, when this
+        // object is gone: a break then must not reach it.
+        XSync(display, False);
+        XSetIOErrorExitHandler(display, ignoreConnectionLost, nullptr);
+        keepUntilAllWindowsEnd(display);
+    }
 }

@@ -11,6 +11,10 @@
 // ended.
 void closeEndedConnections();
 
+// Whether any window ended because its connection to the X server was lost (its client killed,
+// or the server gone).
+bool anyConnectionLost();
+
 // One test window and the thread that creates it, draws into it and destroys it, each with its
 // own connection to the X server. The object must stay at one address while its thread runs,
 // since the thread works on it.
@@ -38,6 +42,7 @@ private:
     bool handleEvents();
     void presentFrame(double t);
     void tearDown();
+    void releaseOnServer();
 
     std::thread thread;
     int32_t x;
@@ -49,4 +54,10 @@ private:
     Colormap colormap = 0;
     GLXContext context = nullptr;
     Atom deleteWindow = 0;
+    Atom protocols = 0;
+    // Set by Xlib, on this window's own thread, when the connection breaks: the window then ends
+    // and makes no more X calls.
+    bool connectionLost = false;
+    // Another client destroyed the X window.
+    bool destroyedElsewhere = false;
 };

@@ -412,11 +412,13 @@ class EndToEndTest(unittest.TestCase):
     def setUp(self):
         self.addCleanup(self.session.end_runs)
 
-    def assert_clean_end(self, run):
-        """The run has ended with status 0, its output framed by the opening empty line and the
-        closing "finished." with an empty line after it; returns the lines in between."""
+    def assert_clean_end(self, run, expected_status=0):
+        """The run has ended with the status expected, its output framed by the opening empty
+        line and the closing "finished." with an empty line after it; returns the lines in
+        between."""
         status = run.wait_exit()
-        self.assertEqual(status, 0, f"exit status {status}; standard error ends with:\n"
+        self.assertEqual(status, expected_status, f"exit status {status}; standard error ends "
+                         "with:\n"
                          f"{run.stderr[-3000:].decode('utf-8', 'replace')}")
         lines = run.lines()
         self.assertEqual(lines[0], "", "the output opens with an empty line")

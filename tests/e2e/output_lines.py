@@ -15,8 +15,10 @@ JOINED = re.compile(rf"{POSITION} joined swap group")
 BOUND = re.compile(r"bound swap barrier")
 SETUP_FAILED = re.compile(rf"{POSITION} could not be set up: .+")
 THREAD_FAILED = re.compile(rf"{POSITION} could not start its thread: .+")
+CONNECTION_LOST = re.compile(rf"{POSITION} lost its display connection")
 
-WINDOW_LINES = (REPORT, SWAP_INTERVAL, JOINED, BOUND, SETUP_FAILED, THREAD_FAILED)
+WINDOW_LINES = (REPORT, SWAP_INTERVAL, JOINED, BOUND, SETUP_FAILED, THREAD_FAILED,
+                CONNECTION_LOST)
 
 
 def is_window_line(line):

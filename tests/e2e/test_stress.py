@@ -9,13 +9,15 @@ standard error). STRESS_SEED repeats the random choices of an earlier run.
 import os
 import random
 import re
+import subprocess
 import sys
 import time
 import unittest
 from collections import Counter
 
-from harness import BUILD_DIR, EXIT_TIMEOUT, EndToEndTest, start_session, stop_session, wait_until
-from output_lines import REPORT, SETUP_FAILED, is_window_line, looks_interleaved
+from harness import (BUILD_DIR, EXIT_TIMEOUT, PLATFORM, TOOL_EXE, EndToEndTest, ToolRun,
+                     start_session, start_xvfb, stop_session, wait_until)
+from output_lines import CONNECTION_LOST, REPORT, SETUP_FAILED, is_window_line, looks_interleaved
 
 SEED = int(os.environ.get("STRESS_SEED", time.time_ns() % 1_000_000))
 FIGURES = Counter()
@@ -33,7 +35,8 @@ def tearDownModule():
         f"start, {FIGURES['hangs']} hangs, {FIGURES['crashes']} crashes, {FIGURES['reports']} "
         f"report lines, {FIGURES['malformed']} malformed, {FIGURES['interleaved']} interleaved, "
         f"{FIGURES['setup failures']} set-up failures, {FIGURES['usage texts']} usage texts, "
-        f"{FIGURES['left behind']} processes left behind")
+        f"{FIGURES['connections lost']} connections lost, {FIGURES['display faults']} display "
+        f"faults survived, {FIGURES['left behind']} processes left behind")
     print(summary, file=sys.stderr)
     with open(os.path.join(BUILD_DIR, "stress-summary.txt"), "w") as file:
         file.write(summary + "\n")
@@ -53,21 +56,23 @@ class StressTest(EndToEndTest):
         FIGURES["runs"] += 1
         return self.session.launch(*args)
 
-    def finish(self, run, usage=False):
+    def finish(self, run, usage=False, expected_status=0):
         """Waits, within a bound, for the run to end with the status it should have (1 after
-        the usage text, else 0); counts and fails hangs, crashes and other statuses, and checks
-        every line. Returns the lines between the opening and the closing line."""
+        the usage text, else expected_status); counts and fails hangs, crashes and other
+        statuses, and checks every line. Returns the lines between the opening and the closing
+        line."""
+        expected_status = 1 if usage else expected_status
         try:
             status = run.wait_exit(EXIT_TIMEOUT)
         except Exception:
             FIGURES["hangs"] += 1
             run.kill()
             self.fail(f"hung: {run.args}")
-        if status != (1 if usage else 0):
+        if status != expected_status:
             FIGURES["crashes"] += status not in (0, 1)
             self.fail(f"exit status {status} for {run.args}; output {run.output()!r}; "
                       f"standard error {run.stderr[-2000:]!r}")
-        lines = run.lines() if usage else self.assert_clean_end(run)
+        lines = run.lines() if usage else self.assert_clean_end(run, expected_status)
         for line in lines:
             FIGURES["reports"] += bool(REPORT.fullmatch(line))
             FIGURES["setup failures"] += bool(SETUP_FAILED.fullmatch(line))
@@ -229,6 +234,85 @@ class Faults(StressTest):
         self.session.wait_for_window_gone(300, 0)
         self.send("esc", 600, 0)
         self.assertEqual(self.finish(run).count(failure), 1)
+
+
+
+@unittest.skipUnless(PLATFORM == "x11", "faults of the X server and of other X clients")
+class DisplayFaults(StressTest):
+    """What a desktop does to the Linux program: another client kills, destroys or sends odd
+    messages to one window, or the X server goes away. Each ends only what it started."""
+
+    LEFT, RIGHT = (40, 40, 300, 200), (380, 40, 300, 200)
+
+    def reports_from(self, run, x, after=0):
+        wait_until(lambda: sum(bool(re.fullmatch(rf"window at {x},40 refreshes at .*", line))
+                               for line in run.lines()) > after, 30, f"reports from {x},40")
+        return sum(bool(re.fullmatch(rf"window at {x},40 refreshes at .*", line))
+                   for line in run.lines())
+
+    def two_windows(self):
+        run = self.launch(*arguments([self.LEFT, self.RIGHT]))
+        FIGURES["windows"] += 2
+        self.session.wait_for_windows(2, visible=True)
+        self.reports_from(run, 380)
+        return run
+
+    def test_one_window_harmed_by_another_client_ends_alone(self):
+        def kill(window):
+            subprocess.run(["xkill", "-display", self.session.display, "-id", str(window.id)],
+                           env=self.session.env, capture_output=True, timeout=30, check=True)
+
+        def destroy(window):
+            self.assertEqual(self.session.probe("destroy", window.x, window.y)[0], 0)
+
+        # (what happens to the left window, the status the run ends with, the line it leaves)
+        cases = [("killed", kill, 1, ["window at 40,40 lost its display connection"]),
+                 ("destroyed", destroy, 0, [])]
+        for name, harm, status, lines in cases:
+            with self.subTest(name):
+                run = self.two_windows()
+                left = next(w for w in self.session.windows() if w.x == 40)
+                reported = self.reports_from(run, 380)
+                harm(left)
+                self.session.wait_for_window_gone(40, 40)
+                self.reports_from(run, 380, after=reported)  # the other window runs on
+                self.send("esc", 380, 40)
+                ended = self.finish(run, expected_status=status)
+                self.assertEqual([line for line in ended if CONNECTION_LOST.fullmatch(line)],
+                                 lines)
+                FIGURES["connections lost"] += len(lines)
+                FIGURES["display faults"] += 1
+
+    def test_only_a_protocol_message_closes_a_window(self):
+        run = self.two_windows()
+        self.assertEqual(self.session.probe("forge-close", 40, 40)[0], 0)
+        reported = self.reports_from(run, 40)
+        self.reports_from(run, 40, after=reported)
+        self.assertTrue(any(w.x == 40 for w in self.session.windows()), "the window stays")
+        FIGURES["display faults"] += 1
+        self.session.probe("close-all")
+        self.finish(run)
+
+    def test_every_window_ends_when_the_server_goes(self):
+        server, display = start_xvfb(640, 480)
+        elsewhere = type("Elsewhere", (), {})()
+        elsewhere.env = dict(self.session.env, DISPLAY=display)
+        try:
+            run = ToolRun(elsewhere, self.session.command(
+                TOOL_EXE, [str(value) for value in arguments([self.LEFT, self.RIGHT])]))
+            FIGURES["runs"] += 1
+            FIGURES["windows"] += 2
+            self.reports_from(run, 40)
+            self.reports_from(run, 380)
+        finally:
+            server.kill()
+            server.wait()
+        ended = self.finish(run, expected_status=1)
+        lost = sorted(line for line in ended if CONNECTION_LOST.fullmatch(line))
+        self.assertEqual(lost, ["window at 380,40 lost its display connection",
+                                "window at 40,40 lost its display connection"])
+        FIGURES["connections lost"] += len(lost)
+        FIGURES["display faults"] += 1
 
 
 if __name__ == "__main__":

@@ -158,16 +158,22 @@ int sendKey(int x, int y, const std::string& name)
     return 0;
 }
 
-void requestClose(Window window)
+// A client message carrying WM_DELETE_WINDOW; a close request when its type is WM_PROTOCOLS.
+void sendDeleteMessage(Window window, const char* type)
 {
     XEvent event = {};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.message_type = XInternAtom(display, type, False);
     event.xclient.format = 32;
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
+}
+
+void requestClose(Window window)
+{
+    sendDeleteMessage(window, "WM_PROTOCOLS");
 }
 
 int closeAt(int x, int y)
@@ -176,6 +182,26 @@ int closeAt(int x, int y)
     if (!window)
         return 2;
     requestClose(window);
+    return 0;
+}
+
+// Sends a message of another type whose first word is WM_DELETE_WINDOW: not a close request.
+int forgeCloseAt(int x, int y)
+{
+    const Window window = testWindowAt(x, y);
+    if (!window)
+        return 2;
+    sendDeleteMessage(window, "_VARNEL_NOT_A_PROTOCOL");
+    return 0;
+}
+
+// Destroys the window from this connection, as another client may.
+int destroyAt(int x, int y)
+{
+    const Window window = testWindowAt(x, y);
+    if (!window)
+        return 2;
+    XDestroyWindow(display, window);
     return 0;
 }
 
@@ -204,10 +230,14 @@ int run(int argc, char** argv)
         return closeAt(std::atoi(argv[2]), std::atoi(argv[3]));
     if (command == "close-all" && argc == 2)
         return closeAll();
+    if (command == "forge-close" && argc == 4)
+        return forgeCloseAt(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (command == "destroy" && argc == 4)
+        return destroyAt(std::atoi(argv[2]), std::atoi(argv[3]));
     if (command == "glx-extensions" && argc == 2)
         return printGlxExtensions();
     std::fputs("usage: x11_probe windows | key X Y NAME | close X Y | close-all | "
-               "glx-extensions\n",
+               "forge-close X Y | destroy X Y | glx-extensions\n",
                stderr);
     return 1;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct Event
 
 std::vector<Event> events;
 int32_t threadFailsAtX = -1;
+// Making the window at this x throws something other than a thread error.
+int32_t makingFailsAtX = -1;
+bool makingThrowsNonStandard = false;
 
 class FakeWindow
 {
@@ -29,6 +33,10 @@ public:
         if (x == threadFailsAtX)
             throw std::system_error(
                 std::make_error_code(std::errc::resource_unavailable_try_again));
+        if (x == makingFailsAtX && makingThrowsNonStandard)
+            throw 42;
+        if (x == makingFailsAtX)
+            throw std::bad_alloc();
         events.push_back({"create", x, startFlag.load(), this});
     }
     ~FakeWindow() { events.push_back({"destroy", x, startFlag.load(), this}); }
@@ -44,17 +52,20 @@ private:
 class Launcher : public ::testing::Test
 {
 protected:
+    bool allMade = false;
+
     void SetUp() override
     {
         events.clear();
         threadFailsAtX = -1;
+        makingFailsAtX = -1;
         startFlag = false;
     }
 
     std::string launch(const std::vector<WindowGroup>& groups)
     {
         StdoutCapture output;
-        runWindows<FakeWindow>(groups, std::chrono::milliseconds(0));
+        allMade = runWindows<FakeWindow>(groups, std::chrono::milliseconds(0));
         return output.text();
     }
 };
@@ -105,4 +116,26 @@ TEST_F(Launcher, AWindowWhoseThreadCannotStartIsReportedAndSkipped)
         {"create", 10}, {"create", 30}, {"destroy", 30}, {"destroy", 10}};
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(startFlag.load());
+}
+
+TEST_F(Launcher, AnErrorWhileMakingWindowsOpensTheGateBeforeTheMadeOnesAreJoined)
+{
+    for (const bool nonStandard : {false, true}) {
+        SetUp();
+        makingFailsAtX = 20;
+        makingThrowsNonStandard = nonStandard;
+        const std::string output = launch(groupsAt({10, 20, 30}));
+
+        const std::string reason = nonStandard ? "unknown error" : std::bad_alloc().what();
+        EXPECT_EQ(output, "window at 20,5 could not be made, nor any after it: " + reason +
+                              "\nfinished.\n\n");
+        EXPECT_FALSE(allMade);
+        // The window already made saw the gate open before it was joined (a real window's
+        // thread would otherwise wait for it forever), and none after the failure was made.
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_EQ(events[0].what, "create");
+        EXPECT_EQ(events[1].what, "destroy");
+        EXPECT_EQ(events[1].x, 10);
+        EXPECT_TRUE(events[1].started);
+    }
 }
