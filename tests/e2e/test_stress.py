@@ -236,7 +236,6 @@ class Faults(StressTest):
         self.assertEqual(self.finish(run).count(failure), 1)
 
 
-
 @unittest.skipUnless(PLATFORM == "x11", "faults of the X server and of other X clients")
 class DisplayFaults(StressTest):
     """What a desktop does to the Linux program: another client kills, destroys or sends odd
