@@ -26,7 +26,6 @@ class VerticalBar:
 @dataclass
 class HorizontalBar:
     offset: float  # NaN when not found
-    width: float
     rows: tuple  # first and last window row it covers, for leaving them out elsewhere
     clipped: bool
 
@@ -105,7 +104,7 @@ def read_horizontal_bar(samples, height, level, v):
     centre = int(np.argmax(box))
     peak = profile[centre]
     if peak - background < 0.3 * level:
-        return HorizontalBar(np.nan, np.nan, (0, -1), False)
+        return HorizontalBar(np.nan, (0, -1), False)
     half = np.array([background + (peak - background) / 2])
     reach = int(np.ceil((BAR + 8) * per_pixel)) + 4
     top, bottom = half_level_edges(profile[None, :], np.array([centre]), half, reach)
@@ -120,4 +119,4 @@ def read_horizontal_bar(samples, height, level, v):
     spread = BAR / 2 + 3 / per_pixel
     covered = (int(np.searchsorted(v, centre_v - spread)),
                int(np.searchsorted(v, centre_v + spread)))
-    return HorizontalBar(height - centre_v - BAR / 2, bottom_v - top_v, covered, clipped)
+    return HorizontalBar(height - centre_v - BAR / 2, covered, clipped)

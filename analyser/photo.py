@@ -63,10 +63,6 @@ class Window:
         return [b for b in self.reading.breaks if b.kind == "tear"]
 
     @property
-    def boundary(self):
-        return next((b for b in self.reading.breaks if b.kind == "scan"), None)
-
-    @property
     def centre(self):
         return self.corners.mean(axis=0)
 

@@ -48,7 +48,6 @@ class Segment:
     start: int  # sampled row indexes, end exclusive
     end: int
     offset: float  # mean bar offset, window pixels
-    error: float  # its standard error
     f: float = 0.0
     f_range: tuple = (0.0, 1.0)
 
@@ -189,7 +188,7 @@ def read_segments(offsets, breaks, width, noise):
         if len(inner) == 0:
             inner = offsets[start:end][~np.isnan(offsets[start:end])]
         if len(inner) == 0:
-            segments.append(Segment(start, end, np.nan, np.inf))
+            segments.append(Segment(start, end, np.nan))
             continue
         centre = np.median(inner)
         spread = max(3 * noise, 0.5)
@@ -198,7 +197,7 @@ def read_segments(offsets, breaks, width, noise):
         error = noise / np.sqrt(max(len(kept), 1))
         f = float(sweep_from_offset(mean, width))
         half_width = (0.5 + 2 * error) / (width - 9)
-        segments.append(Segment(start, end, mean, error, f, (f - half_width, f + half_width)))
+        segments.append(Segment(start, end, mean, f, (f - half_width, f + half_width)))
     return segments
 
 
