@@ -42,7 +42,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     long long frames = 0;
     while (drainMessages()) {
-        drawFrame(static_cast<double>(frames) / 1000.0, width, height);
+        clearToBlack();
+        drawTestPattern(static_cast<double>(frames) / 1000.0, PATTERN_PERIOD, width, height);
         SwapBuffers(hdc);
         if (++frames % REPORT_FRAMES == 0) {
             std::printf("frames %lld\n", frames);

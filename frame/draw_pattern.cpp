@@ -15,9 +15,8 @@ void drawTestPattern(double t, double period, int32_t width, int32_t height)
     glDisable(GL_SCISSOR_TEST);
 }
 
-void drawFrame(double t, int32_t width, int32_t height)
+void clearToBlack()
 {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    drawTestPattern(t, PATTERN_PERIOD, width, height);
 }

@@ -30,5 +30,5 @@ PatternRects patternRects(double t, double period, int32_t width, int32_t height
 // alone. Leaves the scissor test off and the clear colour green.
 void drawTestPattern(double t, double period, int32_t width, int32_t height);
 
-// Draws one whole frame into the back buffer: the black field, then the pattern at time t.
-void drawFrame(double t, int32_t width, int32_t height);
+// Clears the back buffer to the black field the pattern is drawn on.
+void clearToBlack();

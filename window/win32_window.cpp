@@ -110,9 +110,14 @@ bool Window::handleEvents()
     return drainMessages();
 }
 
+void Window::clearFrame()
+{
+    clearToBlack();
+}
+
 void Window::presentFrame(double t)
 {
-    drawFrame(t, width, height);
+    drawTestPattern(t, PATTERN_PERIOD, width, height);
     SwapBuffers(hdc);
 }
 

@@ -38,6 +38,7 @@ private:
     WglSwapExtensions swapExtensions() const { return WglSwapExtensions(hdc); }
     void show();
     bool handleEvents();
+    void clearFrame();
     void presentFrame(double t);
     void tearDown();
 

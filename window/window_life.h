@@ -18,7 +18,9 @@
 //   swapExtensions()                      the swap-control functions of the current context
 //   void show()                           puts the window on the screen
 //   bool handleEvents()                   handles pending input; false once the window is to end
-//   void presentFrame(double t)           draws the frame for time t and swaps it to the screen
+//   void clearFrame()                     clears the frame to black
+//   void presentFrame(double t)           draws the pattern for time t and swaps the frame to
+//                                         the screen
 //   void tearDown()                       releases what the set-up acquired
 
 // Set-up under globalMutex: drivers are not all safe against contexts being made side by side,
@@ -39,7 +41,8 @@ template <class NativeWindow> bool setUpWindow(NativeWindow& window, char mode)
 }
 
 // The whole thread body: set-up, the wait for the common start, then frames until the window is
-// closed, each timed by the shared clock right after its swap.
+// closed. Each frame's time is read after the clear, right before the pattern is drawn, so that
+// it is as close as it can be to the swap; the meter reads the clock right after the swap.
 template <class NativeWindow> void runWindowLife(NativeWindow& window, char mode)
 {
     if (!setUpWindow(window, mode))
@@ -49,6 +52,7 @@ template <class NativeWindow> void runWindowLife(NativeWindow& window, char mode
     RefreshMeter meter;
     meter.start(monotonicNanoseconds());
     while (window.handleEvents()) {
+        window.clearFrame();
         window.presentFrame(nanosecondsToSeconds(monotonicNanoseconds()));
         meter.addFrame(monotonicNanoseconds(), window.x, window.y);
     }

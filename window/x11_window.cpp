@@ -202,9 +202,14 @@ bool Window::handleEvents()
     return !connectionLost;
 }
 
+void Window::clearFrame()
+{
+    clearToBlack();
+}
+
 void Window::presentFrame(double t)
 {
-    drawFrame(t, width, height);
+    drawTestPattern(t, PATTERN_PERIOD, width, height);
     glXSwapBuffers(display, xwindow);
 }
 

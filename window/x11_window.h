@@ -40,6 +40,7 @@ private:
     GlxSwapExtensions swapExtensions() const { return GlxSwapExtensions(display, xwindow); }
     void show();
     bool handleEvents();
+    void clearFrame();
     void presentFrame(double t);
     void tearDown();
     void releaseOnServer();

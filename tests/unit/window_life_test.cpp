@@ -41,6 +41,8 @@ struct FakeNativeWindow
 
     std::vector<std::string> steps;
     std::vector<double> frameTimes;
+    std::vector<std::string> frameSteps;
+    std::vector<double> clearTimes;
     std::atomic<bool> shown{false};
     bool mutexHeldDuringSetUp = false;
 
@@ -57,7 +59,16 @@ struct FakeNativeWindow
         shown = true;
     }
     bool handleEvents() { return framesUntilClosed-- > 0; }
-    void presentFrame(double t) { frameTimes.push_back(t); }
+    void clearFrame()
+    {
+        frameSteps.push_back("clear");
+        clearTimes.push_back(nanosecondsToSeconds(monotonicNanoseconds()));
+    }
+    void presentFrame(double t)
+    {
+        frameSteps.push_back("present");
+        frameTimes.push_back(t);
+    }
     void tearDown() { steps.push_back("tear down"); }
 };
 
@@ -108,6 +119,13 @@ TEST_F(WindowLife, AWindowIsShownAtTheStartAndDrawsUntilItIsClosed)
     ASSERT_EQ(window.frameTimes.size(), 250u);
     for (size_t i = 1; i < window.frameTimes.size(); ++i)
         EXPECT_LE(window.frameTimes[i - 1], window.frameTimes[i]) << "the shared clock went back";
+    // Every frame is cleared, then drawn for a time read after the clear.
+    ASSERT_EQ(window.frameSteps.size(), 500u);
+    for (size_t i = 0; i < window.frameTimes.size(); ++i) {
+        EXPECT_EQ(window.frameSteps[2 * i], "clear");
+        EXPECT_EQ(window.frameSteps[2 * i + 1], "present");
+        EXPECT_GE(window.frameTimes[i], window.clearTimes[i]) << "time read before the clear";
+    }
 
     // The set-up line, then a report after frames 100 and 200.
     const std::string text = output.text();
