@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever building, running and testing need and is not there yet.
+# Installs, with apt-get (and npm for one check), whatever building, running and testing need
+# and is not there yet.
 # Safe to run again: when everything is installed it does nothing and prints nothing.
 set -euo pipefail
 
@@ -12,18 +13,32 @@ packages=(
     python3                                    # end-to-end test harness
     python3-numpy python3-opencv               # the photo analyser
     python3-pycodestyle python3-pyflakes       # its style check
+    clang lld                                  # the Windows program by a second compiler
+    npm                                        # the workflow files' schema check
 )
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+validator=$root/build/tools/node_modules/.bin/action-validator
 
 missing=()
 for package in "${packages[@]}"; do
+    # npm may come with Node.js from elsewhere; Debian's package is then not needed.
+    [ "$package" = npm ] && command -v npm >/dev/null && continue
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "setup: installing ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "setup: installing ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+# The schema check of the CI workflow files, from the npm registry, kept in the build folder.
+if [ ! -x "$validator" ]; then
+    echo "setup: installing @action-validator/cli"
+    npm install --prefix "$root/build/tools" --no-audit --no-fund --loglevel=error \
+        @action-validator/cli@0.6.0 @action-validator/core@0.6.0 >/dev/null
+fi
