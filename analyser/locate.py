@@ -89,11 +89,14 @@ def _grown_component(smooth, labels, label, box, level, windows):
     x1, y1 = min(x + w + 4, smooth.shape[1]), min(y + h + 4, smooth.shape[0])
     own = labels[y0:y1, x0:x1]
     # Faint pixels next to another window are that one's, however they connect.
-    others = cv2.dilate((windows[own] & (own != label)).astype(np.uint8), np.ones((7, 7), np.uint8))
+    others = cv2.dilate((windows[own] & (own != label)).astype(np.uint8),
+                        np.ones((7, 7), np.uint8))
     region = smooth[y0:y1, x0:x1]
     # Faint, but above what the surroundings show: a wall may itself be a little green.
-    floor = max(0.06 * level, 2.0 * float(np.percentile(region[own == 0], 90)))
-    faint = (region > floor) & ((own == label) | ((own == 0) & ~others.astype(bool)))
+    surroundings = region[own == 0]
+    floor = max(0.06 * level, 2.0 * float(np.percentile(surroundings, 90))
+                if surroundings.size else 0.0)
+    faint = (own == label) | ((region > floor) & (own == 0) & ~others.astype(bool))
     count, grown = cv2.connectedComponents(faint.astype(np.uint8), connectivity=8)
     seeds = grown[own == label]
     keep = np.bincount(seeds[seeds > 0], minlength=count).argmax()
