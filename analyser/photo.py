@@ -48,6 +48,10 @@ class Window:
     lag_frames: float = float("nan")
     scan: float = None
     doubt_px: float = 0.0
+    # Whether the rows above the scan-out boundary show the newer frame: unless the camera reads
+    # the window out more slowly than the display scans it, when the boundary points the other
+    # way.
+    newer_above: bool = True
     warnings: list = field(default_factory=list)
 
     @property
@@ -108,6 +112,9 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     windows = [w for w in windows if w is not None]
     if not windows:
         raise NothingToRead("the test pattern in the photo is too small or unclear to read")
+    for window in windows:
+        read = _read_ms(readout_ms, window.photo_y, photo_height)
+        window.newer_above = read[-1] - read[0] < 1000.0 / refresh_hz
     result = Result(windows, refresh_hz, readout_ms, _direction(windows, 1000.0 / refresh_hz),
                     missing)
     _time_windows(result, photo_height)
@@ -236,13 +243,13 @@ def _direction(windows, refresh_ms):
     total = 0.0
     for window in (w for w in windows if w.reliable):
         sign, weight = timing.direction_vote(window.breaks, refresh_ms)
-        total += sign * weight
+        total += sign * weight * (1 if window.newer_above else -1)
     return int(np.sign(total))
 
 
-def _read_ms(result, photo_y, photo_height):
-    readout = result.readout_ms or 0.0
-    return readout * np.clip(np.asarray(photo_y, float) / photo_height, 0.0, 1.0)
+def _read_ms(readout_ms, photo_y, photo_height):
+    """When the camera read each of the photo rows, from the top of the photo."""
+    return (readout_ms or 0.0) * np.clip(np.asarray(photo_y, float) / photo_height, 0.0, 1.0)
 
 
 def _time_windows(result, photo_height):
@@ -250,17 +257,18 @@ def _time_windows(result, photo_height):
     direction = result.direction or 1
     refresh = result.refresh_ms
     for window in result.windows:
-        boundary = timing.classify_breaks(window.breaks, result.direction, refresh)
+        turn = 1 if window.newer_above else -1
+        boundary = timing.classify_breaks(window.breaks, result.direction * turn, refresh)
         f_rows = window.reading.f_rows
         window.f = float(np.nanmean(f_rows))
-        read = _read_ms(result, window.photo_y, photo_height)
+        read = _read_ms(result.readout_ms, window.photo_y, photo_height)
         fraction = boundary_read = None
         if boundary is not None:
             fraction = boundary.row / window.height
             boundary_read = float(read[min(boundary.index, len(read) - 1)])
             window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
         window.lead_ms = timing.content_lead_ms(f_rows, direction, read, fraction,
-                                                boundary_read, refresh)
+                                                boundary_read, refresh, window.newer_above)
         if not window.reliable:
             window.lead_ms, window.scan = float("nan"), None
             for found in window.breaks:

@@ -282,13 +282,14 @@ def classify_breaks(breaks, direction, refresh_ms):
 
 
 def content_lead_ms(f_rows, direction, read_ms, boundary_fraction, boundary_read_ms,
-                    refresh_ms):
+                    refresh_ms, newer_above=True):
     """Content time minus the start of the refresh that scanned it out, averaged over rows.
 
     f_rows: sweep position per sampled row (evenly spaced down the window); read_ms: the
     camera's moment for each row. With the scan-out boundary at boundary_fraction of the rows,
     read at boundary_read_ms, the refresh in progress began boundary_fraction of a refresh
-    earlier: rows above it show that refresh, rows below the one before. Without a boundary the
+    earlier: rows above it show that refresh, rows below the one before (the other way round
+    when the camera read the rows more slowly than the display scanned them). Without a boundary the
     display was blanking between two refreshes, and the one on show began about a refresh ago.
     With a global shutter (read_ms all equal) this is the mean content time less a constant.
     """
@@ -299,7 +300,8 @@ def content_lead_ms(f_rows, direction, read_ms, boundary_fraction, boundary_read
     else:
         fraction = (np.arange(count) + 0.5) / count
         began = boundary_read_ms - boundary_fraction * refresh_ms
-        started = np.where(fraction < boundary_fraction, began, began - refresh_ms)
+        above, below = (began, began - refresh_ms) if newer_above else (began - refresh_ms, began)
+        started = np.where(fraction < boundary_fraction, above, below)
     return float(np.nanmean(content - started))
 
 

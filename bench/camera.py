@@ -179,14 +179,16 @@ def _render_window(display, row_times, exposure_ms):
 
 def _breaks(display, row_times):
     """Where the content changes between neighbouring rows at their moments: (first row below,
-    "scan" for the scan-out boundary (the newer frame above) or "tear" (the newer below), the
-    vertical bar's jump in pixels)."""
+    "scan" where the rows were scanned out in different refreshes, "tear" where a swap landed
+    within one refresh's scan-out, the vertical bar's jump in pixels)."""
     rows = np.arange(display.height, dtype=float)
     times = display.content_time(rows, row_times)
+    row_delay = (rows + 0.5) / display.height * display.refresh_ms * (1.0 - BLANKING)
+    refreshes = display.scan_start(row_times - row_delay)
     offsets = bar_offset(sweep(times), display.width)
     found = []
     for row in np.nonzero(np.abs(np.diff(times)) > 1e-6)[0]:
-        kind = "scan" if times[row] > times[row + 1] else "tear"
+        kind = "scan" if abs(refreshes[row] - refreshes[row + 1]) > 1e-6 else "tear"
         found.append((int(row + 1), kind, int(abs(offsets[row] - offsets[row + 1]))))
     return found
 

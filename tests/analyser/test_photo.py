@@ -61,6 +61,17 @@ class Photos(unittest.TestCase):
         for window in corrected.windows:
             self.assertAlmostEqual(window.lag_frames, truths[window.name].lag_frames, delta=0.25)
 
+    def test_a_readout_slower_than_the_scan_turns_the_boundary_round(self):
+        # Read over 40 ms, the windows' rows take longer to read than a refresh takes to scan:
+        # the boundary then shows the newer frame below, and is no tear.
+        displays = wall(2, **{"1": {"lag_frames": 1.0}})
+        photo, truths = take(displays, readout_ms=40.0, photo_size=(1600, 700))
+        result = analyse(photo, [d.group for d in displays], readout_ms=40.0)
+        self.assertFalse(any(w.newer_above for w in result.windows))
+        self.assertEqual([w.tears for w in result.windows], [[], []])
+        for window in result.windows:
+            self.assertAlmostEqual(window.lag_frames, truths[window.name].lag_frames, delta=0.25)
+
     def test_without_groups_windows_are_numbered_in_reading_order(self):
         displays = wall(2, **{"1": {"lag_frames": 2.0}})
         photo, truths = take(displays)
