@@ -1,7 +1,9 @@
 """Shows the tool at work where there is no display: runs it on a virtual one for a few seconds,
-saves a screenshot, closes every window with Esc and prints what the tool wrote."""
+saves a screenshot, closes every window with Esc and prints what the tool wrote, then what the
+photo analyser reads from the screenshot."""
 
 import os
+import subprocess
 import sys
 import time
 
@@ -35,6 +37,8 @@ def main(args):
         status = run.wait_exit()
         sys.stdout.write(run.output())
         print(f"[demo] exit status {status}; screenshot of the virtual display: {screenshot}")
+        print("[demo] the photo analyser on the screenshot (scripts/inspect.sh):")
+        subprocess.run([os.path.join(ROOT, "scripts", "inspect.sh"), screenshot, *args])
         return status
     finally:
         session.stop()
