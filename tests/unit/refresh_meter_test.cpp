@@ -86,6 +86,16 @@ TEST(RefreshMeter, EachReportCoversOnlyItsOwnFramesWithNoTimeLostBetween)
                                           "window at 0,0 refreshes at 194.175Hz (min. 50Hz)\n");
 }
 
+TEST(RefreshMeter, EachReportHasTheLongestFrameOfItsOwnBatch)
+{
+    // One 50 ms frame in the first batch, none in the second: the second minimum is 100 Hz.
+    std::vector<int64_t> lengths = repeat(SECOND / 100, 200);
+    lengths[50] = SECOND / 20;
+    const std::string output = measure(framesOf(lengths));
+    EXPECT_EQ(output.substr(output.find('\n') + 1),
+              "window at 0,0 refreshes at 100Hz (min. 100Hz)\n");
+}
+
 TEST(RefreshMeter, RatesOfAMillionOrMoreAreWrittenInScientificNotation)
 {
     EXPECT_EQ(measure(framesOf(repeat(1000, 100))),
