@@ -14,3 +14,8 @@ bool hasExtension(const char* list, const std::string& name)
     }
     return false;
 }
+
+bool isMissingFunction(intptr_t address)
+{
+    return address >= -1 && address <= 3;
+}

@@ -1,5 +1,7 @@
 #include "gl/wgl_context.h"
 
+#include "gl/extension_list.h"
+
 #include <cstdint>
 
 namespace {
@@ -12,9 +14,7 @@ using SwapIntervalEXTFunction = BOOL(WINAPI*)(int interval);
 template <class Function> Function lookupExtension(const char* name)
 {
     PROC function = wglGetProcAddress(name);
-    // Some drivers answer a missing name with a small sentinel instead of null.
-    const auto value = reinterpret_cast<intptr_t>(function);
-    if (value >= -1 && value <= 3)
+    if (isMissingFunction(reinterpret_cast<intptr_t>(function)))
         return nullptr;
     // Through the generic function pointer type, which converts to any other without warning.
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));

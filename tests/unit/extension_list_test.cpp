@@ -14,3 +14,11 @@ TEST(HasExtension, MatchesWholeNamesOnly)
     EXPECT_FALSE(hasExtension("", "GLX_EXT_swap_control"));
     EXPECT_FALSE(hasExtension(nullptr, "GLX_EXT_swap_control"));
 }
+
+TEST(IsMissingFunction, TakesTheDriversSentinelsForMissingFunctions)
+{
+    for (intptr_t sentinel : {-1, 0, 1, 2, 3})
+        EXPECT_TRUE(isMissingFunction(sentinel)) << sentinel;
+    for (intptr_t address : {-2, 4, 0x1000, 0x7ffde000})
+        EXPECT_FALSE(isMissingFunction(address)) << address;
+}
