@@ -193,7 +193,7 @@ def _breaks(display, row_times):
     return found
 
 
-def _panel_light(camera, content, rng):
+def _panel_light(camera, content):
     """RGB light (0..1, BGR order) emitted by a panel showing content (0..1)."""
     red, blue = camera.crosstalk
     base = camera.black_level
@@ -258,7 +258,7 @@ def photograph(displays, camera, moment_ms):
         box = (x1 - x0, y1 - y0)
         warped = cv2.warpPerspective(small, to_box, box, flags=cv2.INTER_LINEAR)
         mask = cv2.warpPerspective(np.ones_like(small), to_box, box, flags=cv2.INTER_LINEAR)
-        panel = _panel_light(camera, warped, rng)
+        panel = _panel_light(camera, warped)
         region = light[y0:y1, x0:x1]
         region[:] = region * (1 - mask[..., None]) + panel * mask[..., None]
 

@@ -18,6 +18,7 @@ sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
 
 from analyser import photo_io  # noqa: E402
 from analyser.photo import NothingToRead, analyse  # noqa: E402
+from analyser.timing import circular_spread  # noqa: E402
 from camera import photograph  # noqa: E402
 from photo_scenes import random_scene  # noqa: E402
 
@@ -33,7 +34,6 @@ def truth_verdict(truths, displays):
     lags_ok = all(t.lag_frames < 0.5 for t in truths)
     scans = [t.scan for t, d in zip(truths, displays)
              if any(kind == "scan" for _, kind, _ in visible_breaks(t, d))]
-    from analyser.timing import circular_spread
     scans_ok = circular_spread(scans) <= 0.1
     tears = any(kind == "tear" for t, d in zip(truths, displays)
                 for _, kind, _ in visible_breaks(t, d))

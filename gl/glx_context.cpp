@@ -26,14 +26,14 @@ template <class Function> Function lookupFunction(const char* name)
     return reinterpret_cast<Function>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));
 }
 
-} // namespace
-
 // A broken connection is reported by the window it belonged to (see the I/O error exit handler
 // each window sets), not here.
-static int ignoreIOError(Display*)
+int ignoreIOError(Display*)
 {
     return 0;
 }
+
+} // namespace
 
 void installXErrorHandler()
 {

@@ -51,9 +51,9 @@ std::atomic<bool> connectionLostSomewhere{false};
 
 // Xlib calls this instead of ending the process when a connection breaks; the call that met the
 // break returns, and the connection is dead from then on.
-void markConnectionLost(Display*, void* window)
+void markConnectionLost(Display*, void* lostFlag)
 {
-    *static_cast<bool*>(window) = true;
+    *static_cast<bool*>(lostFlag) = true;
 }
 
 void ignoreConnectionLost(Display*, void*) {}
