@@ -1,18 +1,20 @@
-"""The command: inspect [options] PHOTO [x y width height mode ...].
+"""The command: inspect [options] PHOTO|VIDEO [x y width height mode ...].
 
 Exit status: 0 in sync, 3 not in sync, 1 nothing to read, 2 wrong usage.
 """
 
 import argparse
 import json
+import os
 import sys
 
-from analyser import annotate, photo_io, report
+from analyser import annotate, photo_io, report, video, video_io, video_report
 from analyser.photo import NothingToRead, analyse
 
 IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC = 0, 1, 2, 3
 INT32 = (-2 ** 31, 2 ** 31 - 1)
 MIN_WINDOW = 20  # smaller windows cannot hold the frame and both bars
+PHOTO_SUFFIXES = {".jpg", ".jpeg", ".png"}
 
 
 class UsageError(Exception):
@@ -21,12 +23,14 @@ class UsageError(Exception):
 
 def _parser():
     parser = argparse.ArgumentParser(
-        prog="inspect", usage="inspect [options] PHOTO [x y width height mode ...]",
-        description="Reads the tool's test pattern from a photo of the running displays and "
-                    "says whether they are in sync.")
+        prog="inspect", usage="inspect [options] PHOTO|VIDEO [x y width height mode ...]",
+        description="Reads the tool's test pattern from a photo or a video of the running "
+                    "displays and says whether they are in sync.")
     parser.add_argument("--json", action="store_true",
                         help="write the result as one JSON object instead of the summary")
     parser.add_argument("--annotate", metavar="OUT.png", help="write the photo with findings")
+    parser.add_argument("--plot", metavar="OUT.png",
+                        help="draw a video's offsets and scan positions over time")
     parser.add_argument("--refresh", metavar="HZ", type=float, default=60.0,
                         help="the displays' refresh rate (default 60)")
     parser.add_argument("--readout", metavar="MS", type=float,
@@ -37,7 +41,7 @@ def _parser():
 def split_arguments(argv):
     """Options (wherever they stand) and the positional words: the photo, then the groups,
     whose numbers may be negative and so look like options."""
-    valued = {"--annotate", "--refresh", "--readout"}
+    valued = {"--annotate", "--plot", "--refresh", "--readout"}
     options, words = [], []
     arguments = iter(argv)
     for word in arguments:
@@ -91,7 +95,7 @@ def main(argv):
         return USAGE if stop.code else IN_SYNC
     try:
         if not words:
-            raise UsageError("no photo given")
+            raise UsageError("no photo or video given")
         if not settings.refresh > 0 or (settings.readout is not None and
                                         not 0 <= settings.readout < 1000):
             raise UsageError("--refresh must be above 0 and --readout from 0 to 1000 ms")
@@ -101,6 +105,22 @@ def main(argv):
         print(f"inspect: {error}", file=sys.stderr)
         return USAGE
     path = words[0]
+    if _is_video(path):
+        return _inspect_video(path, groups, settings)
+    return _inspect_photo(path, groups, settings)
+
+
+def _is_video(path):
+    """A file is read as a video unless it holds a still image or is named as a photo."""
+    if video_io.is_still_image(path):
+        if os.path.splitext(path)[1].lower() not in PHOTO_SUFFIXES:
+            print(f"inspect: {path} holds a still image, not a video: it is read as a photo",
+                  file=sys.stderr)
+        return False
+    return os.path.splitext(path)[1].lower() not in PHOTO_SUFFIXES
+
+
+def _inspect_photo(path, groups, settings):
     try:
         photo = photo_io.read(path)
         result = analyse(photo, groups, settings.refresh, settings.readout)
@@ -112,10 +132,47 @@ def main(argv):
             annotate.write(settings.annotate, photo, result)
         except OSError as error:
             print(f"inspect: {error}", file=sys.stderr)
+    if settings.plot:
+        print("inspect: --plot draws a video's course; a photo has none", file=sys.stderr)
     for name in result.missing:
         print(f"inspect: window {name} was not found in the photo", file=sys.stderr)
     if settings.json:
         print(json.dumps(report.result_json(result, path)))
     else:
         print(report.summary(result))
+    return IN_SYNC if result.in_sync else NOT_IN_SYNC
+
+
+def _inspect_video(path, groups, settings):
+    try:
+        clip = video_io.Video(path)
+    except video_io.UnreadableVideo as error:
+        print(f"inspect: {error}", file=sys.stderr)
+        return NOTHING_TO_READ
+    try:
+        progress = video_io.Progress(clip.claimed_frames)
+        result = video.analyse(clip.frames(), groups, settings.refresh, settings.readout,
+                               progress)
+    except video.NothingToRead as error:
+        print(f"inspect: {path}: {error}", file=sys.stderr)
+        return NOTHING_TO_READ
+    finally:
+        clip.close()
+    if clip.claimed_frames and clip.frames_read < 0.98 * clip.claimed_frames:
+        result.warnings.append(f"the video ends early: {clip.frames_read} of the "
+                               f"{clip.claimed_frames} frames its header promises were read")
+    if settings.plot:
+        try:
+            from analyser import plot
+            plot.write(settings.plot, result)
+        except (OSError, ImportError) as error:
+            print(f"inspect: cannot draw the plot: {error}", file=sys.stderr)
+    if settings.annotate:
+        print("inspect: --annotate marks a photo; for a video use --plot", file=sys.stderr)
+    for name in result.missing:
+        print(f"inspect: window {name} was not found in the video", file=sys.stderr)
+    if settings.json:
+        print(json.dumps(video_report.result_json(result, path)))
+    else:
+        print(video_report.summary(result))
     return IN_SYNC if result.in_sync else NOT_IN_SYNC

@@ -18,8 +18,9 @@ MAX_FILL = 0.45
 
 def greenness(photo):
     """How much greener than red and blue each pixel is: G - max(R, B), float32, 0 .. 255."""
-    blue, green, red = (photo[..., i].astype(np.int16) for i in range(3))
-    return np.clip(green - np.maximum(red, blue), 0, None).astype(np.float32)
+    blue, green, red = cv2.split(photo)
+    # uint8 arithmetic saturates at 0, as the clip to 0 asks.
+    return cv2.subtract(green, cv2.max(red, blue)).astype(np.float32)
 
 
 def green_level(green):

@@ -107,7 +107,7 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     level = locate.green_level(green)
     named, missing = _name_windows(found, groups)
     photo_height = photo.shape[0]
-    windows = [_best_reading(green, level, outlines, name, group, 1000.0 / refresh_hz)
+    windows = [best_reading(green, level, outlines, name, group, 1000.0 / refresh_hz)
                for outlines, name, group in named]
     windows = [w for w in windows if w is not None]
     if not windows:
@@ -150,12 +150,12 @@ def _estimated_size(quad):
     return int(round(ASSUMED_HEIGHT * aspect)), ASSUMED_HEIGHT
 
 
-def _best_reading(green, level, outlines, name, group, refresh_ms):
+def best_reading(green, level, outlines, name, group, refresh_ms):
     """The window read through each candidate outline; the one that reads most like the
     pattern, of those that could be read at all."""
     best = None
     for outline in outlines:
-        reading = _read_window(green, level, outline, name, group)
+        reading = read_window(green, level, outline, name, group)
         if reading is None:
             continue
         reading.doubt_px = outline_doubt_px(reading, refresh_ms)
@@ -184,7 +184,7 @@ def outline_doubt_px(window, refresh_ms):
     return window.bars_disagree_px + bend + unseen + leaps
 
 
-def _read_window(green, level, quad, name, group):
+def read_window(green, level, quad, name, group):
     if group is not None:
         width, height = group[2], group[3]
     else:

@@ -37,10 +37,12 @@ def sample(image, to_photo, width, height, columns, rows):
     """
     u = (np.arange(columns) + 0.5) * width / columns
     v = (np.arange(rows) + 0.5) * height / rows
-    grid = np.stack(np.meshgrid(u, v), axis=-1).reshape(1, -1, 2).astype(np.float32)
-    mapped = cv2.perspectiveTransform(grid, to_photo)[0].reshape(rows, columns, 2)
-    samples = cv2.remap(image, mapped[..., 0], mapped[..., 1], cv2.INTER_LINEAR,
-                        borderMode=cv2.BORDER_CONSTANT, borderValue=0)
+    # Grid index to photo: grid index to window coordinates, then the window's homography.
+    to_window = np.array([[width / columns, 0, 0.5 * width / columns],
+                          [0, height / rows, 0.5 * height / rows], [0, 0, 1]])
+    samples = cv2.warpPerspective(image, to_photo @ to_window, (columns, rows),
+                                  flags=cv2.INTER_LINEAR | cv2.WARP_INVERSE_MAP,
+                                  borderMode=cv2.BORDER_CONSTANT, borderValue=0)
     middle = np.column_stack([np.full(rows, width / 2), v]).astype(np.float32)
     photo_y = cv2.perspectiveTransform(middle[None], to_photo)[0][:, 1]
     return samples, u, v, photo_y

@@ -209,6 +209,51 @@ def _wall(camera, rng):
     return np.clip(wall, 0, 1)
 
 
+def place_window(light, display, homography, position, camera):
+    """Where the camera sees a display standing at position on the wall: the homography from
+    its window coordinates to the photo and its outline's corners. Paints its bezel."""
+    to_photo = homography @ np.array([[1, 0, position[0]], [0, 1, position[1]], [0, 0, 1]],
+                                     float)
+    outline = np.array([[0, 0], [display.width, 0], [display.width, display.height],
+                        [0, display.height]], float)
+    corners = cv2.perspectiveTransform(outline[None], to_photo)[0]
+    frame = outline + np.array([[-1, -1], [1, -1], [1, 1], [-1, 1]]) * camera.bezel / 2
+    frame_corners = cv2.perspectiveTransform(frame[None], to_photo)[0]
+    cv2.fillConvexPoly(light, np.round(frame_corners * 16).astype(np.int32),
+                       (0.02, 0.02, 0.02), lineType=cv2.LINE_AA, shift=4)
+    return to_photo, corners
+
+
+def paint_window(light, content, to_photo, corners, camera, pixel_size=(1.0, 1.0)):
+    """Paints a window's content (0..1; each content pixel pixel_size window pixels across and
+    down) into the photo's light where the camera sees it; returns the window's width in the
+    photo, None when it lies outside."""
+    height, width = light.shape[:2]
+    photo_width = float(np.linalg.norm(corners[1] - corners[0]))
+    photo_height = float(np.linalg.norm(corners[3] - corners[0]))
+    full_h, full_w = content.shape
+    # Shrink first so that the warp does not alias, then warp into the photo's box.
+    small_w = int(min(full_w, max(16, math.ceil(2 * photo_width))))
+    small_h = int(min(full_h, max(16, math.ceil(2 * photo_height))))
+    small = cv2.resize(content, (small_w, small_h), interpolation=cv2.INTER_AREA)
+    sx = pixel_size[0] * full_w / small_w
+    sy = pixel_size[1] * full_h / small_h
+    from_small = to_photo @ np.array([[sx, 0, 0.5 * sx], [0, sy, 0.5 * sy], [0, 0, 1]])
+    x0, y0 = np.floor(corners.min(axis=0)).astype(int) - 2
+    x1, y1 = np.ceil(corners.max(axis=0)).astype(int) + 3
+    x0, y0, x1, y1 = max(x0, 0), max(y0, 0), min(x1, width), min(y1, height)
+    if x1 <= x0 or y1 <= y0:
+        return None
+    to_box = np.array([[1, 0, -x0], [0, 1, -y0], [0, 0, 1]], float) @ from_small
+    box = (x1 - x0, y1 - y0)
+    warped = cv2.warpPerspective(small, to_box, box, flags=cv2.INTER_LINEAR)
+    mask = cv2.warpPerspective(np.ones_like(small), to_box, box, flags=cv2.INTER_LINEAR)
+    panel = _panel_light(camera, warped)
+    region = light[y0:y1, x0:x1]
+    region[:] = region * (1 - mask[..., None]) + panel * mask[..., None]
+    return photo_width
+
+
 def photograph(displays, camera, moment_ms):
     """Takes the photo: returns the encoded file's bytes, its suffix and the truth per display."""
     rng = np.random.default_rng(camera.seed)
@@ -222,15 +267,7 @@ def photograph(displays, camera, moment_ms):
     truths = []
     leads = []
     for display, (wx, wy) in zip(displays, positions):
-        to_photo = homography @ np.array([[1, 0, wx], [0, 1, wy], [0, 0, 1]], float)
-        outline = np.array([[0, 0], [display.width, 0], [display.width, display.height],
-                            [0, display.height]], float)
-        corners = cv2.perspectiveTransform(outline[None], to_photo)[0]
-        bezel = camera.bezel / 2
-        frame = outline + np.array([[-1, -1], [1, -1], [1, 1], [-1, 1]]) * bezel
-        frame_corners = cv2.perspectiveTransform(frame[None], to_photo)[0]
-        cv2.fillConvexPoly(light, np.round(frame_corners * 16).astype(np.int32),
-                           (0.02, 0.02, 0.02), lineType=cv2.LINE_AA, shift=4)
+        to_photo, corners = place_window(light, display, homography, (wx, wy), camera)
 
         # Each window row is exposed from the moment the camera's shutter passes its photo row.
         centres = np.column_stack([np.full(display.height, display.width / 2),
@@ -241,27 +278,9 @@ def photograph(displays, camera, moment_ms):
         rows = np.arange(display.height, dtype=float)
         leads.append(display.lead_ms(rows, row_times + camera.exposure_ms / 2))
 
-        # Shrink first so that the warp does not alias, then warp into the photo's box.
-        photo_width = float(np.linalg.norm(corners[1] - corners[0]))
-        photo_height = float(np.linalg.norm(corners[3] - corners[0]))
-        small_w = int(min(display.width, max(16, math.ceil(2 * photo_width))))
-        small_h = int(min(display.height, max(16, math.ceil(2 * photo_height))))
-        small = cv2.resize(content, (small_w, small_h), interpolation=cv2.INTER_AREA)
-        sx, sy = display.width / small_w, display.height / small_h
-        from_small = to_photo @ np.array([[sx, 0, 0.5 * sx], [0, sy, 0.5 * sy], [0, 0, 1]])
-        x0, y0 = np.floor(corners.min(axis=0)).astype(int) - 2
-        x1, y1 = np.ceil(corners.max(axis=0)).astype(int) + 3
-        x0, y0, x1, y1 = max(x0, 0), max(y0, 0), min(x1, width), min(y1, height)
-        if x1 <= x0 or y1 <= y0:
+        photo_width = paint_window(light, content, to_photo, corners, camera)
+        if photo_width is None:
             continue
-        to_box = np.array([[1, 0, -x0], [0, 1, -y0], [0, 0, 1]], float) @ from_small
-        box = (x1 - x0, y1 - y0)
-        warped = cv2.warpPerspective(small, to_box, box, flags=cv2.INTER_LINEAR)
-        mask = cv2.warpPerspective(np.ones_like(small), to_box, box, flags=cv2.INTER_LINEAR)
-        panel = _panel_light(camera, warped)
-        region = light[y0:y1, x0:x1]
-        region[:] = region * (1 - mask[..., None]) + panel * mask[..., None]
-
         scan_time = moment_ms + camera.exposure_ms / 2
         truths.append(Truth(display.name, corners, scan=display.scan_fraction(scan_time),
                             breaks=_breaks(display, row_times + camera.exposure_ms / 2),
@@ -280,10 +299,16 @@ def photograph(displays, camera, moment_ms):
     return data.tobytes(), ".png", truths
 
 
-def _optics(light, camera, rng):
-    """Glare, vignetting, blur, noise and the sensor's tone curve: linear light to 8-bit BGR."""
+# The sensor's tone curve, from linear light in 4096 steps to 8 bits.
+_TONE = ((np.linspace(0, 1, 4096) ** (1 / 2.2)) * 255 + 0.5).astype(np.uint8)
+
+
+def _optics(light, camera, rng, normal=None):
+    """Glare, vignetting, blur, noise and the sensor's tone curve: linear light to 8-bit BGR.
+    normal(shape) draws standard normal float32 noise (by default from rng)."""
     height, width = light.shape[:2]
-    ys, xs = np.mgrid[0:height, 0:width].astype(np.float32)
+    ys = np.arange(height, dtype=np.float32)[:, None]
+    xs = np.arange(width, dtype=np.float32)[None, :]
     if camera.glare:
         gx, gy = camera.glare_centre[0] * width, camera.glare_centre[1] * height
         radius = 0.12 * width
@@ -294,8 +319,7 @@ def _optics(light, camera, rng):
     light = light * (1 - camera.vignetting * distance)[..., None]
     if camera.blur_px > 0:
         light = cv2.GaussianBlur(light, (0, 0), camera.blur_px)
-    light = light + rng.normal(0, camera.noise, light.shape).astype(np.float32)
-    light = light + np.sqrt(np.clip(light, 0, None)) * rng.normal(
-        0, camera.noise, light.shape).astype(np.float32)
-    encoded = np.clip(light, 0, 1) ** (1 / 2.2)
-    return (encoded * 255 + 0.5).astype(np.uint8)
+    normal = normal or (lambda shape: rng.normal(0, 1, shape).astype(np.float32))
+    light = light + camera.noise * normal(light.shape)
+    light = light + np.sqrt(np.clip(light, 0, None)) * camera.noise * normal(light.shape)
+    return _TONE[np.clip(light * 4095 + 0.5, 0, 4095).astype(np.uint16)]

@@ -11,7 +11,8 @@ packages=(
     wine wine64                                # runs it here
     xvfb x11-utils imagemagick                 # virtual display, its check, screenshots
     python3                                    # end-to-end test harness
-    python3-numpy python3-opencv               # the photo analyser
+    python3-numpy python3-opencv               # the photo and video analyser
+    python3-matplotlib ffmpeg                  # its plots; the camera model's videos
     python3-pycodestyle python3-pyflakes       # its style check
     clang lld                                  # the Windows program by a second compiler
     npm                                        # the workflow files' schema check

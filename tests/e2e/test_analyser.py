@@ -49,3 +49,34 @@ class AnalyserOnScreenshots(EndToEndTest):
         for window in result["windows"]:
             self.assertLessEqual(window["lag_ms"], CAPTURE_SKEW_MS, window)
             self.assertEqual([b for b in window["breaks"] if b["kind"] == "tear"], [])
+
+
+class AnalyserOnRecording(EndToEndTest):
+    """The virtual display recorded into a video while the tool runs, as a camera would film
+    a wall. Its frames are whole copies of the screen, with no scan-out to see."""
+
+    SECONDS = 3
+
+    def test_every_window_is_followed_and_named(self):
+        run = self.session.launch(*[str(value) for window in WINDOWS for value in window])
+        self.session.wait_for_windows(len(WINDOWS), visible=True)
+        path = os.path.join(BUILD_DIR, "analyser-recording.mp4")
+        subprocess.run(["ffmpeg", "-y", "-loglevel", "error", "-f", "x11grab", "-framerate",
+                        "30", "-video_size", f"{self.session.width}x{self.session.height}",
+                        "-i", self.session.display, "-t", str(self.SECONDS), "-c:v", "libx264",
+                        "-preset", "ultrafast", "-crf", "18", "-pix_fmt", "yuv420p", path],
+                       check=True, timeout=60, env=self.session.env)
+        self.session.close_all(run)
+        self.assert_clean_end(run)
+
+        groups = [str(value) for window in WINDOWS for value in window]
+        done = subprocess.run([os.path.join(ROOT, "scripts", "inspect.sh"), "--json", path,
+                               *groups], capture_output=True, text=True, timeout=300)
+        self.assertIn(done.returncode, (0, 3), done.stderr)
+        result = json.loads(done.stdout)
+        self.assertEqual(sorted(w["name"] for w in result["windows"]),
+                         sorted(f"{x},{y}" for x, y, *_ in WINDOWS))
+        self.assertEqual(result["missing"], [])
+        for window in result["windows"]:
+            self.assertGreater(window["frames_read"], 0.8 * 30 * self.SECONDS, window["name"])
+            self.assertLessEqual(abs(window["offset_ms"]), CAPTURE_SKEW_MS, window["name"])

@@ -1,0 +1,305 @@
+"""From per-frame readings of one window to its course over a video: the tool's clock against
+the video's, the refresh timeline its scan-out boundaries trace, the camera's readout, and the
+moments at which its frames did not move on by one refresh.
+
+Plain functions on arrays. Times are milliseconds of the video's clock unless a name says the
+tool's; row positions are fractions of the window's height from its top; sweep positions f are
+fractions (0 to 1).
+"""
+
+from dataclasses import dataclass, field
+
+import numpy as np
+from numpy.lib.stride_tricks import sliding_window_view
+
+from analyser.pattern import PERIOD_MS, times_in_sweep_ms
+
+SAME_CLOCK_MS = 200.0  # windows whose clocks differ by less than this share one clock
+MERGE_REFRESHES = 3  # content faults this close together are one stutter
+STUTTER_CONTEXT = 9  # refreshes around one whose median lag is the window's usual lag
+WHOLE_MARGIN = 0.3  # a lag change within this of whole refreshes is a stutter
+PHASE_STEP = 0.1  # a lasting change of the scan's phase by this share of a refresh starts a new
+PHASE_RUN = 6  # stretch of the timeline, when it holds for this many boundaries
+
+
+def clock_offset_ms(moments, f):
+    """The tool's clock minus the video's, modulo the sweep's period, that explains most of the
+    sweep positions f seen at the moments: each f stands for two times in the period."""
+    moments, f = np.asarray(moments, float), np.asarray(f, float)
+    keep = ~np.isnan(f)
+    down, back = times_in_sweep_ms(f[keep])
+    candidates = np.mod(np.concatenate([down, back]) - np.tile(moments[keep], 2), PERIOD_MS)
+    if not len(candidates):
+        return float("nan")
+    # Votes in 1-ms bins, spread over 40 ms: content lags and stutters move f by a few frames.
+    votes = np.bincount(candidates.astype(int) % int(PERIOD_MS), minlength=int(PERIOD_MS))
+    spread = np.convolve(np.concatenate([votes[-20:], votes, votes[:20]]), np.ones(41),
+                         "valid")
+    peak = float(np.argmax(spread))
+    near = candidates[np.abs(_wrapped(candidates - peak, PERIOD_MS)) <= 40]
+    return float(np.mod(peak + np.median(_wrapped(near - peak, PERIOD_MS)), PERIOD_MS))
+
+
+def _wrapped(values, period):
+    """Values brought into -period/2 .. period/2."""
+    return np.mod(np.asarray(values) + period / 2, period) - period / 2
+
+
+def content_times(moments, f, offset_ms):
+    """The tool's clock reading each sweep position f stands for: of the two in every period,
+    the one nearest to the moment (video) plus the clock offset."""
+    moments, f = np.asarray(moments, float), np.asarray(f, float)
+    expected = moments + offset_ms
+    periods = np.floor(expected / PERIOD_MS) * PERIOD_MS
+    down, back = times_in_sweep_ms(f)
+    best = np.full(f.shape, np.nan)
+    for shift in (-PERIOD_MS, 0.0, PERIOD_MS):
+        for candidate in (down, back):
+            value = periods + shift + candidate
+            closer = np.isnan(best) | (np.abs(value - expected) < np.abs(best - expected))
+            best = np.where(closer & ~np.isnan(f), value, best)
+    return best
+
+
+@dataclass
+class Timeline:
+    """A display's refreshes: one every refresh_ms, from a phase that may change at moments
+    (a mode switch, a lock gained or lost)."""
+    refresh_ms: float
+    phases: list  # (from ms, a refresh start in effect from then on), sorted
+    refresh_error_ms: float = 0.0  # standard error of refresh_ms
+    boundaries: int = 0  # scan-out boundaries it was fitted to
+
+    @property
+    def refresh_hz(self):
+        return 1000.0 / self.refresh_ms
+
+    def phase_at(self, moments):
+        phase = np.full(np.shape(moments), self.phases[0][1])
+        for start, value in self.phases[1:]:
+            phase = np.where(np.asarray(moments) >= start, value, phase)
+        return phase
+
+    def scan(self, moments):
+        """The fraction of the window's rows scanned out at the moments."""
+        moments = np.asarray(moments, float)
+        return np.mod((moments - self.phase_at(moments)) / self.refresh_ms, 1.0)
+
+    def refresh_start(self, read_ms, row_fraction):
+        """When the refresh began that a row (at row_fraction) showed when read at read_ms."""
+        scanned = np.asarray(read_ms, float) - np.asarray(row_fraction) * self.refresh_ms
+        phase = self.phase_at(scanned)
+        return phase + np.floor((scanned - phase) / self.refresh_ms) * self.refresh_ms
+
+
+def refresh_ms_from_jumps(jumps_ms, nominal_ms):
+    """The refresh period from the content jumps at scan-out boundaries (one refresh each, two
+    after a frame held): their median, when they are near a refresh of some display."""
+    jumps = np.asarray(jumps_ms, float)
+    jumps = jumps[(jumps > 0.5 * nominal_ms) & (jumps < 1.6 * nominal_ms)]
+    return float(np.median(jumps)) if len(jumps) >= 3 else nominal_ms
+
+
+def fit_timeline(starts_ms, guess_ms):
+    """The timeline through observed refresh starts (the moment a boundary's refresh began):
+    the period near guess_ms at which they line up best, then a least-squares fit with one
+    phase for each stretch between lasting phase changes."""
+    starts = np.sort(np.asarray(starts_ms, float))
+    if len(starts) < 3:
+        return None
+    span = max(starts[-1] - starts[0], 1.0)
+    # Trial periods fine enough that the phase over the whole span moves by under 2 % of a
+    # refresh, within a quarter of the guess either way: jumps read from truncated bar offsets
+    # are rough, and half or twice the period lies further off.
+    step = 0.02 * guess_ms ** 2 / span
+    trials = np.arange(0.75 * guess_ms, 1.25 * guess_ms, step)[:50000]
+    rest = starts - starts[0]
+    coherence = np.concatenate([np.abs(np.exp(2j * np.pi * rest[None, :] / chunk[:, None])
+                                       .mean(axis=1)) for chunk in np.array_split(
+                                           trials, max(1, len(trials) // 2000))])
+    period = float(trials[int(np.argmax(coherence))])
+    pieces = _phase_pieces(rest, period)
+    for _ in range(3):
+        period, phases, error, residual = _fit_pieces(rest, period, pieces)
+        pieces = _phase_pieces(rest, period, residual)
+    phases = [(starts[0] + begin if index else -np.inf, starts[0] + phase)
+              for index, (begin, phase) in enumerate(phases)]
+    return Timeline(period, phases, error, len(starts))
+
+
+def _phase_pieces(rest, period, residual=None):
+    """Indexes where a new stretch of phase begins: where the residual phase (in refreshes)
+    moves by more than PHASE_STEP and stays there for PHASE_RUN boundaries."""
+    if residual is None:
+        residual = np.mod(rest / period + 0.5, 1.0) - 0.5
+    pieces = [0]
+    index = PHASE_RUN
+    while index <= len(residual) - PHASE_RUN:
+        before = residual[max(pieces[-1], index - PHASE_RUN):index]
+        after = residual[index:index + PHASE_RUN]
+        change = np.mod(np.median(after) - np.median(before) + 0.5, 1.0) - 0.5
+        if abs(change) > PHASE_STEP and np.all(np.abs(np.mod(
+                after - np.median(after) + 0.5, 1.0) - 0.5) < PHASE_STEP / 2):
+            pieces.append(index)
+            index += PHASE_RUN
+        else:
+            index += 1
+    return pieces
+
+
+def _fit_pieces(rest, period, pieces):
+    """Least squares of start = phase of its stretch + whole refreshes * period. Returns the
+    period, (first start, phase) per stretch, the period's standard error and each start's
+    residual in refreshes."""
+    bounds = list(pieces) + [len(rest)]
+    columns, counts = [], np.zeros(len(rest))
+    first_phases = []
+    for number, (begin, end) in enumerate(zip(bounds[:-1], bounds[1:])):
+        first = rest[begin]
+        counts[begin:end] = np.round((rest[begin:end] - first) / period)
+        first_phases.append(first)
+        column = np.zeros(len(rest))
+        column[begin:end] = 1.0
+        columns.append(column)
+    matrix = np.column_stack([counts] + columns)
+    target = rest - np.concatenate([np.full(end - begin, first_phases[i]) for i, (begin, end)
+                                    in enumerate(zip(bounds[:-1], bounds[1:]))])
+    solution, *_ = np.linalg.lstsq(matrix, target, rcond=None)
+    fitted = matrix @ solution
+    residual = (target - fitted) / solution[0]
+    freedom = max(len(rest) - matrix.shape[1], 1)
+    variance = np.sum((target - fitted) ** 2) / freedom
+    try:
+        error = float(np.sqrt(variance * np.linalg.inv(matrix.T @ matrix)[0, 0]))
+    except np.linalg.LinAlgError:
+        error = float("inf")
+    phases = [(rest[begin], first_phases[i] + solution[i + 1])
+              for i, begin in enumerate(bounds[:-1])]
+    return float(solution[0]), phases, error, residual
+
+
+def readout_of_window_ms(moments, boundary_rows, newer_content_ms, refresh_ms):
+    """The camera's time to read the window top to bottom, from how the scan-out boundary moves
+    while one refresh stays on show: the display scans one window height per refresh, the camera
+    follows it, so the boundary moves 1 / (refresh - readout) window heights per ms.
+    Returns None when the video does not show the boundary at different moments of one refresh
+    (a camera whose frames are locked to the display's refresh)."""
+    moments = np.asarray(moments, float)
+    rows = np.asarray(boundary_rows, float)
+    shown = np.asarray(newer_content_ms, float)
+    slopes = []
+    order = np.argsort(shown)
+    for a, b in zip(order[:-1], order[1:]):
+        same_refresh = abs(shown[a] - shown[b]) < 0.25 * refresh_ms
+        apart = abs(moments[b] - moments[a])
+        if same_refresh and 0.5 < apart < refresh_ms:
+            slopes.append((rows[b] - rows[a]) / (moments[b] - moments[a]))
+    if len(slopes) < 5:
+        return None
+    slope = float(np.median(slopes))
+    if not slope > 0:
+        return None
+    return refresh_ms - 1.0 / slope
+
+
+@dataclass
+class Stutter:
+    moment_ms: float  # start of the first refresh that did not show the next frame
+    refreshes: int  # content steps of other than one refresh in it (held or skipped)
+    exact: bool  # both refreshes around it were seen, so it is placed to one refresh
+
+
+def stutters(refresh_starts_ms, contents_ms, refresh_ms):
+    """Where a window's content did not move on by exactly one refresh per refresh, from what
+    was seen: refresh starts and the content time each showed (any order; repeated sightings
+    of one refresh are merged). Each refresh's content less its start is its lag; a frame held
+    or skipped moves the lag by whole refreshes against the lags around it, for a while or for
+    good. Faults within MERGE_REFRESHES of each other are one stutter."""
+    starts, contents = _per_refresh(refresh_starts_ms, contents_ms, refresh_ms)
+    if len(starts) < 3:
+        return []
+    lags = (contents - starts) / refresh_ms
+    reach = STUTTER_CONTEXT // 2
+    padded = np.pad(lags, reach, mode="edge")
+    usual = np.median(sliding_window_view(padded, 2 * reach + 1), axis=1)
+    off = _whole_refreshes(lags - usual)
+    moved = np.zeros(len(lags), bool)
+    moved[1:] = _whole_refreshes(np.diff(usual))
+    found = []
+    for index in np.nonzero(off | moved)[0]:
+        moment = float(starts[index])
+        if found and moment - found[-1].moment_ms <= MERGE_REFRESHES * refresh_ms * 1.01:
+            found[-1].refreshes += 1
+            continue
+        gap = round((starts[index] - starts[index - 1]) / refresh_ms) if index else 0
+        found.append(Stutter(moment, 1, gap == 1))
+    return found
+
+
+def _whole_refreshes(change):
+    """Whether changes of lag (in refreshes) are a whole refresh or more, clear of the reading's
+    error: a content time is read to a few ms (bar offsets are whole pixels)."""
+    change = np.abs(change)
+    return (change > 1 - WHOLE_MARGIN) & (np.abs(change - np.round(change)) < WHOLE_MARGIN)
+
+
+def _per_refresh(refresh_starts_ms, contents_ms, refresh_ms):
+    """One (start, content) per refresh seen, sorted: sightings whose starts lie within a
+    quarter of a refresh are one refresh, with the median content."""
+    starts = np.asarray(refresh_starts_ms, float)
+    contents = np.asarray(contents_ms, float)
+    keep = ~(np.isnan(starts) | np.isnan(contents))
+    order = np.argsort(starts[keep])
+    starts, contents = starts[keep][order], contents[keep][order]
+    if not len(starts):
+        return starts, contents
+    groups = np.concatenate([[0], np.cumsum(np.diff(starts) > 0.25 * refresh_ms)])
+    merged_starts = np.array([np.median(starts[groups == g]) for g in range(groups[-1] + 1)])
+    merged = np.array([np.median(contents[groups == g]) for g in range(groups[-1] + 1)])
+    return merged_starts, merged
+
+
+def refreshes_seen(refresh_starts_ms, refresh_ms, begin_ms, end_ms):
+    """The share of the refreshes from begin to end of which some rows were seen."""
+    starts, _ = _per_refresh(refresh_starts_ms, np.zeros(len(refresh_starts_ms)), refresh_ms)
+    total = max((end_ms - begin_ms) / refresh_ms, 1.0)
+    return float(min(1.0, len(starts) / total))
+
+
+def slips(moments, relative_scan):
+    """The moments at which one display's scan passes another's a whole refresh: where their
+    relative scan position (0 to 1, at the moments) turns over. Each is placed by linear
+    interpolation between the frames around it."""
+    moments = np.asarray(moments, float)
+    relative = np.asarray(relative_scan, float)
+    found = []
+    for i in np.nonzero(np.abs(np.diff(relative)) > 0.5)[0]:
+        a, b = relative[i], relative[i + 1]
+        b_unwrapped = b + (1.0 if b < a else -1.0)
+        edge = 1.0 if b < a else 0.0
+        share = (edge - a) / (b_unwrapped - a) if b_unwrapped != a else 0.0
+        found.append(float(moments[i] + share * (moments[i + 1] - moments[i])))
+    return found
+
+
+def runs(flags, moments, frame_ms):
+    """Stretches where flags (one per frame) are set: (start, duration) in ms, each frame
+    counting for frame_ms; stretches less than a frame apart are one."""
+    found = []
+    for index in np.nonzero(flags)[0]:
+        moment = moments[index]
+        if found and moment - (found[-1][0] + found[-1][1]) <= 1.5 * frame_ms:
+            found[-1][1] = moment + frame_ms - found[-1][0]
+        else:
+            found.append([moment, frame_ms])
+    return [tuple(run) for run in found]
+
+
+@dataclass
+class Course:
+    """What one window showed over the video, per frame where it was read."""
+    moments: list = field(default_factory=list)
+    # per frame: (row fraction, read moment, sweep position, share of rows) of each stretch
+    segments: list = field(default_factory=list)
+    # per frame: (row fraction, read moment, sweep position above minus below, smeared)
+    breaks: list = field(default_factory=list)

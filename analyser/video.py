@@ -1,0 +1,501 @@
+"""Analyses a video of displays running the tool: reads every frame as a photo is read,
+following the windows found once (and found again when the camera moves or the pattern comes
+into the picture), then joins the readings over time: each window's offset from the leading
+window, its refresh timeline and drift, its stutters and tears, and the verdict, over the whole
+video and for every second of it.
+"""
+
+import os
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
+
+import cv2
+import numpy as np
+
+from analyser import course, photo, timing
+from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
+
+SEARCH_EVERY_MS = 500.0  # while a window is missing, look for windows this often
+LOST_FRAMES = 3  # a window not read this many frames running is looked for again
+# Compression and the outline's error bend a bar by a pixel or two over the rows of one frame, so
+# a tear must jump by more than that, away from the window's top and bottom; and a window must
+# show tears in this share of its frames to be found tearing.
+TEAR_MIN_PX = 2.0
+TEAR_ROWS = (0.05, 0.95)
+TEARING_SHARE = 0.3
+# Frames this many refreshes after the start of a stutter show it, not the window's offset.
+STUTTER_REFRESHES = 4
+
+
+class NothingToRead(photo.NothingToRead):
+    """The video holds no pattern that can be read."""
+
+
+@dataclass
+class Tracked:
+    name: str
+    group: tuple  # the tool's arguments, or the size estimated from the first sighting
+    size_estimated: bool
+    corners: np.ndarray
+    seen: course.Course = field(default_factory=course.Course)
+    lost: int = 0
+    top_y: list = field(default_factory=list)  # photo y of the window's top, per frame read
+    bottom_y: list = field(default_factory=list)
+
+
+def lit_map(frame, outlines):
+    """How brightly each pixel is lit above the panels' black, and the level of a lit bar.
+
+    Windows once found are read from brightness, not greenness: video stores colour at half
+    the resolution and compresses it hard, which bends a thin green bar by pixels, while its
+    brightness keeps every pixel. Inside a window only the pattern is lit."""
+    gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
+    height, width = gray.shape
+    boxes = []
+    for corners in outlines:
+        x0, y0 = np.clip(np.floor(corners.min(axis=0)).astype(int), 0, [width, height])
+        x1, y1 = np.clip(np.ceil(corners.max(axis=0)).astype(int), 0, [width, height])
+        if x1 > x0 and y1 > y0:
+            boxes.append(gray[y0:y1:2, x0:x1:2].ravel())
+    if not boxes:
+        return gray.astype(np.float32), 255.0
+    # The panels are black but for the thin frame and bars: their median is the black.
+    black = int(min(np.median(box) for box in boxes))
+    lit = cv2.subtract(gray, black)
+    level = float(np.percentile(np.concatenate(boxes), 99.9)) - black
+    return lit.astype(np.float32), max(level, 1.0)
+
+
+class Reader:
+    """Reads frame after frame, keeping per window only the few figures the course needs."""
+
+    def __init__(self, groups, refresh_hz, readout_ms):
+        self.groups, self.refresh_hz, self.readout_ms = list(groups), refresh_hz, readout_ms
+        self.windows = {}
+        self.last_search = -np.inf
+        self.frames = 0
+        self.frame_height = None
+        self.first_seen = self.last_seen = None
+        self.pool = ThreadPoolExecutor(os.cpu_count() or 1)
+
+    def read(self, moment_ms, frame):
+        self.frames += 1
+        self.frame_height = frame.shape[0]
+        if self._should_search(moment_ms):
+            self._search(moment_ms, frame)
+        if not self.windows:
+            return
+        lit, level = lit_map(frame, [t.corners for t in self.windows.values()])
+        refresh_ms = 1000.0 / self.refresh_hz
+        seen = False
+        tracked_windows = list(self.windows.values())
+        # OpenCV and numpy let go of the interpreter lock while they work, so windows are
+        # read side by side on the machine's cores.
+        readings = self.pool.map(lambda t: photo.read_window(
+            lit, level, t.corners, t.name, t.group), tracked_windows)
+        for tracked, window in zip(tracked_windows, readings):
+            if window is None or photo.outline_doubt_px(window, refresh_ms) > \
+                    photo.MAX_DOUBT_PX:
+                tracked.lost += 1
+                continue
+            tracked.lost = 0
+            tracked.corners = window.corners
+            self._record(tracked, moment_ms, window)
+            seen = True
+        if seen:
+            self.first_seen = moment_ms if self.first_seen is None else self.first_seen
+            self.last_seen = moment_ms
+
+    def _should_search(self, moment_ms):
+        missing = not self.windows or (self.groups and len(self.windows) < len(self.groups))
+        lost = any(t.lost >= LOST_FRAMES for t in self.windows.values())
+        return (missing or lost) and moment_ms - self.last_search >= SEARCH_EVERY_MS \
+            or not self.windows and self.last_search == -np.inf
+
+    def _search(self, moment_ms, frame):
+        self.last_search = moment_ms
+        try:
+            found = photo.analyse(frame, self.groups, self.refresh_hz, self.readout_ms)
+        except photo.NothingToRead:
+            return
+        for window in found.windows:
+            if not window.reliable:
+                continue
+            name = window.name if window.group is not None else self._name_of(window)
+            if name in self.windows:
+                self.windows[name].corners = window.corners
+                self.windows[name].lost = 0
+                continue
+            group = window.group or (0, 0, window.width, window.height, "?")
+            self.windows[name] = Tracked(name, group, window.size_estimated, window.corners)
+
+    def _name_of(self, window):
+        """A window found without groups keeps the name of the one it stands where, or gets the
+        next number."""
+        for name, tracked in self.windows.items():
+            size = np.linalg.norm(tracked.corners[2] - tracked.corners[0])
+            if np.linalg.norm(tracked.corners.mean(axis=0) - window.centre) < 0.25 * size:
+                return name
+        return str(len(self.windows) + 1)
+
+    def _record(self, tracked, moment_ms, window):
+        rows = len(window.v)
+        segments = []
+        for segment in window.reading.segments:
+            middle = min((segment.start + segment.end) // 2, rows - 1)
+            segments.append((window.v[middle] / window.height, window.photo_y[middle],
+                             segment.f if not np.isnan(segment.offset) else np.nan,
+                             (segment.end - segment.start) / rows))
+        breaks = [(b.row / window.height, window.photo_y[min(b.index, rows - 1)], b.jump_f,
+                   b.smeared) for b in window.breaks]
+        tracked.seen.moments.append(moment_ms)
+        tracked.seen.segments.append(np.array(segments, float).reshape(-1, 4))
+        tracked.seen.breaks.append(breaks)
+        tracked.top_y.append(float(window.corners[:2, 1].mean()))
+        tracked.bottom_y.append(float(window.corners[2:, 1].mean()))
+
+
+@dataclass
+class WindowCourse:
+    """One window's figures over the video."""
+    name: str
+    group: tuple
+    size_estimated: bool
+    moments: np.ndarray  # frames read, ms
+    leads: np.ndarray  # per frame: content time less its refresh's start (tool minus video)
+    tears: np.ndarray  # per frame: tears seen
+    timeline: course.Timeline = None
+    stutters: list = field(default_factory=list)
+    refreshes_seen: float = 0.0
+    tearing: bool = False
+    clock: int = 0  # windows with the same number run on one clock
+    leader: str = ""
+    offsets: np.ndarray = None  # per frame of moments, ms behind its clock's leader
+    offset_ms: float = float("nan")
+    offset_spread_ms: float = float("nan")
+    drift: float = None  # refreshes per second relative to the reference window
+    drift_error: float = None
+    slips: list = field(default_factory=list)
+    swap_locked: bool = None
+    lone_stutters: list = field(default_factory=list)
+    readout_ms: float = None  # the camera's readout estimated from this window
+
+    @property
+    def refresh_ms(self):
+        return self.timeline.refresh_ms if self.timeline else None
+
+    @property
+    def tears_per_s(self):
+        if not len(self.tears):
+            return 0.0
+        return float(np.mean(self.tears)) * 1000.0 / (self.refresh_ms or 1000.0 / 60)
+
+    @property
+    def in_step(self):
+        """Whether its refresh keeps step with the reference window's (no drift shown)."""
+        return self.drift is None or abs(self.drift) <= max(3 * self.drift_error, 0.002)
+
+    def scan_at(self, moments):
+        return self.timeline.scan(moments) if self.timeline else None
+
+
+@dataclass
+class VideoResult:
+    windows: list
+    refresh_hz: float
+    readout_ms: float
+    readout_estimated: bool
+    frames: int
+    duration_ms: float
+    missing: list
+    in_sync: bool = False
+    reasons: list = field(default_factory=list)
+    lost: list = field(default_factory=list)  # (start, duration) in ms where sync was lost
+    seconds: list = field(default_factory=list)  # per second: (start s, in sync, reasons)
+    warnings: list = field(default_factory=list)
+
+
+def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
+    """Everything a video tells. frames yields (index, moment in ms, BGR frame)."""
+    reader = Reader(groups, refresh_hz, readout_ms)
+    count = 0
+    last_moment = 0.0
+    for index, moment, frame in frames:
+        reader.read(moment, frame)
+        count, last_moment = index + 1, moment
+        if progress:
+            progress.update(count)
+    if progress:
+        progress.finish()
+    if count == 0:
+        raise NothingToRead("the video holds no frames")
+    tracked = [t for t in reader.windows.values() if len(t.seen.moments) >= 3]
+    if not tracked:
+        raise NothingToRead("no test pattern found in the video")
+    frame_ms = last_moment / max(count - 1, 1)
+    nominal_ms = 1000.0 / refresh_hz
+    estimated = readout_ms is None
+    courses = [_window_course(t, nominal_ms, readout_ms or 0.0, reader.frame_height)
+               for t in tracked]
+    if estimated:
+        readout_ms = _readout_estimate(courses, tracked, reader.frame_height)
+        if readout_ms:
+            courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
+                       for t in tracked]
+    names = {t.name for t in tracked}
+    missing = [photo.group_name(g) for g in groups if photo.group_name(g) not in names]
+    result = VideoResult(courses, refresh_hz, readout_ms or 0.0, estimated, count,
+                         last_moment + frame_ms, missing)
+    _relate(result, frame_ms)
+    _judge(result, frame_ms)
+    if reader.first_seen is not None and reader.first_seen > 1000.0:
+        result.warnings.append(f"the pattern first shows {reader.first_seen / 1000:.1f} s "
+                               "into the video")
+    if reader.last_seen is not None and last_moment - reader.last_seen > 1000.0:
+        result.warnings.append(f"the pattern leaves the picture {reader.last_seen / 1000:.1f} "
+                               "s into the video")
+    return result
+
+
+def _segment_table(tracked, readout_ms, frame_height):
+    """All stretches of all frames as columns: frame number, row fraction, read moment,
+    sweep position, share of rows."""
+    table = []
+    for number, (moment, segments) in enumerate(zip(tracked.seen.moments,
+                                                    tracked.seen.segments)):
+        for row, photo_y, f, share in segments:
+            read = moment + readout_ms * np.clip(photo_y / frame_height, 0, 1)
+            table.append((number, row, read, f, share))
+    return np.array(table, float).reshape(-1, 5)
+
+
+def _boundaries(tracked, contents, table, nominal_ms, readout_ms, frame_height):
+    """The scan-out boundary of every frame that shows one: (frame, row fraction, read moment,
+    content of the newer refresh, jump ms), and the tears of every frame. At the boundary the
+    content jumps by a refresh; the newer refresh is above it unless the camera reads the
+    window more slowly than the display scans it."""
+    frames = table[:, 0].astype(int)
+    starts = np.searchsorted(frames, np.arange(len(tracked.seen.moments)))
+    tear_min_ms = TEAR_MIN_PX / ((tracked.group[2] - 9) * SWEEP_PER_MS)
+    candidates, tears = [], np.zeros(len(tracked.seen.moments))
+    for number, (moment, breaks) in enumerate(zip(tracked.seen.moments,
+                                                  tracked.seen.breaks)):
+        first = starts[number]
+        for index, (row, photo_y, _, smeared) in enumerate(breaks):
+            above, below = contents[first + index], contents[first + index + 1]
+            jump = above - below
+            read = moment + readout_ms * np.clip(photo_y / frame_height, 0, 1)
+            whole = abs(jump) >= timing.PART_OF_REFRESH * nominal_ms or smeared
+            candidates.append((number, row, read, max(above, below), jump, whole))
+    whole = [c for c in candidates if c[5] and not np.isnan(c[4])]
+    sign = 1.0 if sum(np.sign(c[4]) for c in whole) >= 0 else -1.0
+    boundaries = {}
+    for number, row, read, newer, jump, is_whole in candidates:
+        if is_whole and sign * jump > 0 and (number not in boundaries or
+                                             abs(jump) > abs(boundaries[number][4])):
+            boundaries[number] = (number, row, read, newer, abs(jump))
+    for number, row, read, newer, jump, _ in candidates:
+        boundary = number in boundaries and boundaries[number][1] == row
+        if not boundary and abs(jump) >= tear_min_ms and TEAR_ROWS[0] <= row <= TEAR_ROWS[1]:
+            tears[number] += 1
+    rows = np.array(list(boundaries.values()), float).reshape(-1, 5)
+    return rows[np.argsort(rows[:, 0])], tears
+
+
+def _window_course(tracked, nominal_ms, readout_ms, frame_height):
+    table = _segment_table(tracked, readout_ms, frame_height)
+    moments = np.asarray(tracked.seen.moments, float)
+    offset = course.clock_offset_ms(table[:, 2], table[:, 3])
+    contents = course.content_times(table[:, 2], table[:, 3], offset)
+    # Near a turn of the sweep the two legs give nearly the same f: which one is uncertain.
+    turning = np.minimum(table[:, 3], 1 - table[:, 3]) < photo.TURN_MARGIN
+    contents[turning] = np.nan
+    boundaries, tears = _boundaries(tracked, contents, table, nominal_ms, readout_ms,
+                                    frame_height)
+    result = WindowCourse(tracked.name, tracked.group, tracked.size_estimated, moments,
+                          np.full(len(moments), np.nan), tears)
+    result.tearing = bool(np.mean(tears > 0) > TEARING_SHARE)
+    guess = course.refresh_ms_from_jumps(boundaries[:, 4], nominal_ms)
+    # A boundary's refresh began when its row was read, less the row's share of a refresh:
+    # fitted once with the rough period from the jumps, once more with the period found.
+    for _ in range(2):
+        refresh_starts = boundaries[:, 2] - boundaries[:, 1] * guess
+        result.timeline = course.fit_timeline(refresh_starts, guess)
+        if result.timeline is None:
+            break
+        guess = result.timeline.refresh_ms
+    period = result.refresh_ms or nominal_ms
+    heights = np.median(np.subtract(tracked.bottom_y, tracked.top_y))
+    window_readout = course.readout_of_window_ms(
+        moments[boundaries[:, 0].astype(int)], boundaries[:, 1], boundaries[:, 3], period) \
+        if len(boundaries) else None
+    if window_readout is not None and heights > 0:
+        result.readout_ms = window_readout * frame_height / heights
+    if result.timeline is None:
+        started = table[:, 2] - period  # no boundary seen: the refresh on show began about
+    else:                               # a refresh ago
+        started = result.timeline.refresh_start(table[:, 2], table[:, 1])
+    leads = contents - started
+    frames = table[:, 0].astype(int)
+    weights = np.where(np.isnan(leads), 0.0, table[:, 4])
+    total = np.bincount(frames, weights, len(moments))
+    summed = np.bincount(frames, np.nan_to_num(leads) * weights, len(moments))
+    result.leads = np.where(total > 0, summed / np.maximum(total, 1e-9), np.nan)
+    if result.timeline is not None and not result.tearing:
+        result.stutters = course.stutters(started, contents, period)
+        result.refreshes_seen = course.refreshes_seen(started, period, moments[0],
+                                                      moments[-1])
+    return result
+
+
+def _readout_estimate(courses, tracked, frame_height):
+    estimates = [c.readout_ms for c in courses if c.readout_ms is not None]
+    return float(np.clip(np.median(estimates), 0.0, 1000.0)) if estimates else None
+
+
+def _relate(result, frame_ms):
+    """Clocks, leaders and offsets; drift and slips against the reference window; which
+    windows stutter alone."""
+    windows = result.windows
+    medians = {w.name: float(np.nanmedian(w.leads)) for w in windows}
+    clocks = []
+    for window in sorted(windows, key=lambda w: -medians[w.name]):
+        for number, members in enumerate(clocks):
+            gap = course._wrapped(medians[members[0].name] - medians[window.name], PERIOD_MS)
+            if abs(gap) < course.SAME_CLOCK_MS:
+                members.append(window)
+                window.clock = number
+                break
+        else:
+            window.clock = len(clocks)
+            clocks.append([window])
+    for members in clocks:
+        leader = members[0]
+        for window in members:
+            window.leader = leader.name
+            _offsets(window, leader)
+    reference = max(clocks, key=len)[0]
+    for window in windows:
+        _drift(window, reference, frame_ms)
+    _swap_lock(windows, frame_ms)
+
+
+def _near_stutter(window, moments):
+    if not window.stutters:
+        return np.zeros(len(moments), bool)
+    period = window.refresh_ms or 1000.0 / 60
+    starts = np.array([s.moment_ms for s in window.stutters])
+    since = moments[:, None] - starts[None, :]
+    return np.any((since >= -period) & (since <= STUTTER_REFRESHES * period), axis=1)
+
+
+def _offsets(window, leader):
+    common, here, there = np.intersect1d(window.moments, leader.moments, return_indices=True)
+    offsets = np.full(len(window.moments), np.nan)
+    difference = course._wrapped(leader.leads[there] - window.leads[here], PERIOD_MS)
+    offsets[here] = difference
+    window.offsets = offsets
+    quiet = ~np.isnan(offsets) & ~_near_stutter(window, window.moments) & \
+        ~_near_stutter(leader, window.moments)
+    if quiet.any():
+        window.offset_ms = float(np.mean(offsets[quiet]))
+        window.offset_spread_ms = float(np.std(offsets[quiet]))
+
+
+def _drift(window, reference, frame_ms):
+    if window.timeline is None or reference.timeline is None:
+        return
+    mine, theirs = window.timeline, reference.timeline
+    window.drift = mine.refresh_hz - theirs.refresh_hz
+    window.drift_error = float(np.hypot(1000 * mine.refresh_error_ms / mine.refresh_ms ** 2,
+                                        1000 * theirs.refresh_error_ms / theirs.refresh_ms ** 2))
+    if window is reference or window.in_step or abs(window.drift) >= 1.0:
+        return
+    moments = np.arange(window.moments[0], window.moments[-1], min(frame_ms, 5.0))
+    relative = np.mod(mine.scan(moments) - theirs.scan(moments), 1.0)
+    window.slips = course.slips(moments, relative)
+
+
+def _swap_lock(windows, frame_ms):
+    """A stutter that every other window shows at the same refresh is one of a swap-locked
+    group; a window that stutters alone is not locked to the others."""
+    judged = [w for w in windows if w.timeline is not None and not w.tearing]
+    if not any(w.stutters for w in judged) or len(judged) < 2:
+        return
+    for window in judged:
+        tolerance = max(frame_ms, 1.5 * (window.refresh_ms or 0))
+        window.lone_stutters = [
+            s for s in window.stutters
+            if not all(any(abs(o.moment_ms - s.moment_ms) <= tolerance for o in other.stutters)
+                       for other in judged if other is not window)]
+    anyone_alone = any(w.lone_stutters for w in judged)
+    for window in judged:
+        window.swap_locked = not anyone_alone
+
+
+def _frame_faults(result, frame_ms):
+    """Per moment of the video's frames: the reasons it is not in sync (empty when it is)."""
+    moments = np.unique(np.concatenate([w.moments for w in result.windows]))
+    faults = [set() for _ in moments]
+    scans = []
+    for window in result.windows:
+        index = np.searchsorted(moments, window.moments)
+        refresh = window.refresh_ms or 1000.0 / result.refresh_hz
+        if window.offsets is not None:
+            behind = np.nan_to_num(window.offsets) >= photo.MAX_LAG_FRAMES * refresh
+            for i in index[behind]:
+                faults[i].add(f"window {window.name} behind")
+        for i in index[(window.tears > 0) & window.tearing]:
+            faults[i].add(f"window {window.name} tears")
+        for stutter in window.lone_stutters:
+            hit = np.abs(moments - stutter.moment_ms) <= frame_ms
+            for i in np.nonzero(hit)[0]:
+                faults[i].add(f"window {window.name} stutters alone")
+        if window.timeline is not None:
+            scans.append(window.timeline.scan(moments))
+    if len(scans) > 1:
+        scans = np.array(scans)
+        for i in range(len(moments)):
+            if timing.circular_spread(scans[:, i]) > photo.MAX_SCAN_SPREAD:
+                faults[i].add("scan-out positions differ")
+    return moments, faults
+
+
+def _judge(result, frame_ms):
+    moments, faults = _frame_faults(result, frame_ms)
+    bad = np.array([bool(f) for f in faults])
+    result.lost = course.runs(bad, moments, frame_ms)
+    for second in range(int(np.ceil(result.duration_ms / 1000.0))):
+        inside = (moments >= 1000 * second) & (moments < 1000 * (second + 1))
+        reasons = sorted(set().union(*[faults[i] for i in np.nonzero(inside)[0]]))
+        result.seconds.append((second, inside.any() and not reasons, reasons))
+    reasons = [f"window {name} was not found in the video" for name in result.missing]
+    for window in result.windows:
+        refresh = window.refresh_ms or 1000.0 / result.refresh_hz
+        if window.offset_ms >= photo.MAX_LAG_FRAMES * refresh:
+            reasons.append(f"window {window.name} is {window.offset_ms / refresh:.2f} frames "
+                           f"({window.offset_ms:.1f} ms) behind on average")
+        if window.clock != 0 and window.leader == window.name:
+            reasons.append(f"window {window.name} runs on a clock of its own: only its scan "
+                           "position, drift and stutters are compared")
+        if window.tearing:
+            reasons.append(f"window {window.name} tears ({window.tears_per_s:.1f} per s)")
+        if not window.in_step:
+            reasons.append(f"window {window.name} drifts by {window.drift:+.3f} refreshes per "
+                           "s against the others")
+        if window.lone_stutters:
+            reasons.append(f"window {window.name} stutters alone "
+                           f"({len(window.lone_stutters)} time(s))")
+        elif window.stutters and window.swap_locked is None:
+            reasons.append(f"window {window.name} stutters ({len(window.stutters)} time(s))")
+        if window.timeline is None:
+            reasons.append(f"window {window.name} shows no scan-out boundary: its refresh "
+                           "cannot be followed")
+    if any("scan-out positions differ" in f for f in faults):
+        reasons.append("scan-out positions differ by more than "
+                       f"{photo.MAX_SCAN_SPREAD} of a refresh")
+    result.in_sync = not reasons
+    if result.in_sync:
+        reasons.append(f"all {len(result.windows)} window(s) show the same frame, refresh in "
+                       "step and neither tear nor stutter alone")
+    result.reasons = reasons

@@ -1,0 +1,96 @@
+"""Reads a video file frame by frame, with each frame's moment, refusing what cannot be a video
+of the displays with one line that says why. Only one frame is held at a time."""
+
+import os
+import sys
+
+import cv2
+
+from analyser import photo_io
+
+STILL_MAGIC = (b"\x89PNG", b"\xff\xd8\xff", b"GIF8", b"BM")
+
+
+class UnreadableVideo(Exception):
+    """The file cannot be read as a video."""
+
+
+def is_still_image(path):
+    """Whether the file holds a still image, whatever its name says."""
+    try:
+        with open(path, "rb") as file:
+            start = file.read(4)
+    except OSError:
+        return False
+    return start.startswith(STILL_MAGIC)
+
+
+class Video:
+    """An opened video: its frame rate, the frame count its header claims, and its frames."""
+
+    def __init__(self, path):
+        try:
+            with open(path, "rb") as file:
+                if not file.read(1):
+                    raise UnreadableVideo(f"{path} is empty")
+        except OSError as error:
+            raise UnreadableVideo(f"cannot read {path}: {error.strerror}") from None
+        self.path = path
+        # A cut-off file makes the decoder complain line after line; the analyser says it once.
+        os.environ.setdefault("OPENCV_FFMPEG_LOGLEVEL", "-8")
+        self.capture = cv2.VideoCapture(path, cv2.CAP_FFMPEG)
+        if not self.capture.isOpened():
+            raise UnreadableVideo(f"{path} is not a video that can be decoded, or holds no "
+                                  "frames")
+        self.fps = self.capture.get(cv2.CAP_PROP_FPS)
+        if not self.fps > 0:
+            raise UnreadableVideo(f"{path} does not say its frame rate")
+        self.claimed_frames = max(0, int(self.capture.get(cv2.CAP_PROP_FRAME_COUNT)))
+        width = int(self.capture.get(cv2.CAP_PROP_FRAME_WIDTH))
+        height = int(self.capture.get(cv2.CAP_PROP_FRAME_HEIGHT))
+        if width * height > photo_io.MAX_PIXELS:
+            raise UnreadableVideo(f"{path} is {width}x{height}: larger than can be analysed")
+        self.frames_read = 0
+
+    def frames(self):
+        """Yields (index, moment in ms, BGR frame). Moments come from the container's time
+        stamps (a phone's frame rate varies), or from the frame rate where it has none."""
+        previous = None
+        while True:
+            ok, frame = self.capture.read()
+            if not ok or frame is None:
+                return
+            stamp = self.capture.get(cv2.CAP_PROP_POS_MSEC)
+            moment = self.frames_read * 1000.0 / self.fps
+            if stamp > 0 and (previous is None or stamp > previous):
+                moment = stamp
+            previous = moment
+            self.frames_read += 1
+            yield self.frames_read - 1, moment, frame
+
+    def close(self):
+        self.capture.release()
+
+
+class Progress:
+    """A progress bar on standard error, drawn only when standard error is a terminal."""
+
+    def __init__(self, total, stream=sys.stderr):
+        self.total, self.stream = total, stream
+        self.shown = stream.isatty() and total > 0
+        self.last = -1
+
+    def update(self, done):
+        if not self.shown:
+            return
+        share = min(1.0, done / self.total)
+        step = int(share * 40)
+        if step != self.last:
+            self.last = step
+            self.stream.write(f"\rreading [{'#' * step}{'.' * (40 - step)}] {share:4.0%}")
+            self.stream.flush()
+
+    def finish(self):
+        if self.shown:
+            self.stream.write("\r" + " " * 60 + "\r")
+            self.stream.flush()

@@ -1,0 +1,255 @@
+"""Scores the video analyser on videos made by the camera model from known truth and prints the
+figures side by side: offset, drift, slip and stutter errors per frame rate, what 30 frames per
+second can and cannot show, and the speed and memory of reading 1080p video.
+
+    /usr/bin/python3 bench/video_bench.py [--videos N] [--seed S] [--keep DIR]
+"""
+
+import argparse
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from multiprocessing import Pool
+
+import numpy as np
+
+sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                os.path.dirname(os.path.abspath(__file__))]
+
+from analyser import course, video, video_io  # noqa: E402
+from video_camera import VideoCamera, VideoDisplay, film  # noqa: E402
+
+KINDS = ["in sync", "drift", "other rate", "lag", "stutters alone", "stutters together",
+         "tearing", "phase jump", "two clocks"]
+FRAME_RATES = [30, 60, 120, 240]
+SIZES = [(1280, 720), (1920, 1080)]
+
+
+@dataclass
+class Scene:
+    kind: str
+    displays: list
+    camera: VideoCamera
+    start_ms: float
+
+
+def random_scene(seed):
+    rng = np.random.default_rng(seed)
+    kind = KINDS[seed % len(KINDS)]
+    fps = FRAME_RATES[(seed // len(KINDS)) % len(FRAME_RATES)]
+    duration = 5.0 if fps <= 60 else 2.5
+    count = int(rng.integers(2, 4))
+    refresh = float(rng.choice([60.0, 60.0, 50.0, 75.0]))
+    phase = float(rng.uniform(0, 1000 / refresh))
+    lag = float(rng.choice([1.0, 1.0, 2.0]))
+    start = float(rng.uniform(500, 4000))
+    displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", refresh, phase, lag)
+                for i in range(count)]
+    victim = displays[-1]
+    middle = start + duration * 1000 * rng.uniform(0.3, 0.7)
+    if kind == "drift":
+        victim.refresh_hz = float(rng.choice([59.94, 60.06])) if refresh == 60 else \
+            refresh * (1 + float(rng.choice([-1e-3, 1e-3])))
+    elif kind == "other rate":
+        victim.refresh_hz = 60.0 if refresh != 60 else float(rng.choice([50.0, 75.0]))
+    elif kind == "lag":
+        victim.lag_frames += 1.0
+        victim.lag_changes = [(middle, victim.lag_frames + float(rng.choice([-1.0, 0.3])))]
+    elif kind in ("stutters alone", "stutters together"):
+        moments = start + np.sort(rng.choice(np.arange(0.3, duration - 0.3, 0.45),
+                                             int(rng.integers(2, 5)), replace=False)) * 1000
+        holds = [(float(m), int(rng.integers(1, 3))) for m in moments]
+        for display in displays if kind == "stutters together" else [victim]:
+            display.holds = holds
+    elif kind == "tearing":
+        victim.mode = "N"
+        victim.swap_interval_ms = float(rng.uniform(5.0, 9.0))
+    elif kind == "phase jump":
+        for display in displays:
+            display.phase_changes = [(middle, phase + float(rng.uniform(0.3, 0.7)) * 1000
+                                      / refresh)]
+        victim.phase_changes = []
+    elif kind == "two clocks":
+        victim.clock_offset_ms = float(rng.uniform(1000, 9000))
+    camera = VideoCamera(
+        photo_size=SIZES[seed % 2], yaw_deg=float(rng.uniform(-15, 15)),
+        pitch_deg=float(rng.uniform(-5, 5)), roll_deg=float(rng.uniform(-2, 2)),
+        coverage=float(rng.uniform(0.8, 0.95)),
+        exposure_ms=float(rng.uniform(0.25, 1.0)),
+        # A camera reads a frame out within a frame's time.
+        readout_ms=float(rng.choice([0.0, min(rng.uniform(5, 33), 900 / fps)])),
+        blur_px=float(rng.uniform(0.5, 1.2)), noise=float(rng.uniform(0.004, 0.012)),
+        vignetting=float(rng.uniform(0.1, 0.3)), bezel=float(rng.uniform(30, 100)),
+        fps=float(fps), duration_s=duration, shake_px=float(rng.choice([0.0, 1.0, 2.0])),
+        crf=int(rng.integers(16, 24)), seed=seed)
+    return Scene(kind, displays, camera, start)
+
+
+def truth_offsets(truth, scene, leader):
+    """Mean ms each display is behind the leader, over frames clear of stutters."""
+    names = truth.names
+    periods = np.array([d.refresh_ms for d in scene.displays])
+    clear = np.ones(len(truth.frame_ms), bool)
+    for display in scene.displays:
+        for moment in truth.stutters[display.name]:
+            since = truth.frame_ms - moment
+            clear &= ~((since >= -display.refresh_ms) & (since <= 4 * display.refresh_ms))
+    reference = truth.leads[:, names.index(leader)]
+    return {name: float(np.mean((reference - truth.leads[:, i])[clear]))
+            for i, name in enumerate(names)}, periods
+
+
+def truth_slips(truth, scene, reference):
+    index = truth.names.index(reference)
+    found = {}
+    for i, display in enumerate(scene.displays):
+        relative = np.mod(truth.scans[:, i] - truth.scans[:, index], 1.0)
+        drift = display.refresh_hz - scene.displays[index].refresh_hz
+        found[display.name] = course.slips(truth.frame_ms - scene.start_ms, relative) \
+            if 0 < abs(drift) < 1 else []
+    return found
+
+
+def score(seed, keep=None):
+    scene = random_scene(seed)
+    folder = keep or tempfile.mkdtemp()
+    path = os.path.join(folder, f"video-{seed}.mp4")
+    truth = film(scene.displays, scene.camera, path, scene.start_ms)
+    groups = [d.group for d in scene.displays]
+    clip = video_io.Video(path)
+    began = time.process_time()
+    try:
+        result = video.analyse(clip.frames(), groups, scene.displays[0].refresh_hz,
+                               scene.camera.readout_ms if seed % 2 else None)
+    except video.NothingToRead:
+        result = None
+    spent = time.process_time() - began
+    if not keep:
+        os.remove(path)
+        os.rmdir(folder)
+    return seed, scene, truth, result, spent
+
+
+def _near(found, expected, tolerance):
+    """(expected moments matched, found moments matching none), one to one."""
+    found = list(found)
+    matched = 0
+    for moment in expected:
+        close = [f for f in found if abs(f - moment) <= tolerance]
+        if close:
+            found.remove(min(close, key=lambda f: abs(f - moment)))
+            matched += 1
+    return matched, len(found)
+
+
+def report(scored):
+    rows = {fps: dict(windows=0, found=0, offsets=[], drifts=[], slips=[0, 0, 0],
+                      stutters=[0, 0, 0], seconds=0.0, frames=0, verdict=[0, 0])
+            for fps in FRAME_RATES}
+    for seed, scene, truth, result, spent in scored:
+        row = rows[int(scene.camera.fps)]
+        row["windows"] += len(scene.displays)
+        row["verdict"][1] += 1
+        if result is None:
+            continue
+        frame_ms = 1000.0 / scene.camera.fps
+        by_name = {w.name: w for w in result.windows}
+        row["found"] += len(by_name)
+        leader = next((w.leader for w in result.windows if w.clock == 0), truth.names[0])
+        offsets, _ = truth_offsets(truth, scene, leader)
+        reference = leader
+        slips = truth_slips(truth, scene, reference)
+        clocks = {d.clock_offset_ms for d in scene.displays}
+        for display in scene.displays:
+            window = by_name.get(display.name)
+            if window is None:
+                continue
+            if len(clocks) == 1 and not display.swap_interval_ms:
+                row["offsets"].append(abs(window.offset_ms - offsets[display.name]))
+            if window.drift is not None:
+                expected = display.refresh_hz - next(
+                    d.refresh_hz for d in scene.displays if d.name == reference)
+                row["drifts"].append(abs(window.drift - expected))
+            matched, invented = _near([s + 0 for s in window.slips], slips[display.name],
+                                      frame_ms)
+            row["slips"][0] += matched
+            row["slips"][1] += len(slips[display.name])
+            row["slips"][2] += invented
+            expected = [m - scene.start_ms for m in truth.stutters[display.name]]
+            matched, invented = _near([s.moment_ms for s in window.stutters], expected,
+                                      frame_ms + 1)
+            row["stutters"][0] += matched
+            row["stutters"][1] += len(expected)
+            row["stutters"][2] += invented
+        row["seconds"] += spent
+        row["frames"] += result.frames
+        expected_sync = scene.kind in ("in sync", "stutters together")
+        row["verdict"][0] += result.in_sync == expected_sync
+    print(f"{'fps':>4} {'windows':>9} {'offset err ms':>20} {'drift err':>17} "
+          f"{'slips':>13} {'stutters':>16} {'verdict':>8}")
+    print(f"{'':>4} {'found':>9} {'mean / 95th / max':>20} {'95th / max':>17} "
+          f"{'placed/all +new':>13} {'placed/all +invented':>16} {'right':>8}")
+    for fps, row in rows.items():
+        offsets = np.array(row["offsets"]) if row["offsets"] else np.array([np.nan])
+        drifts = np.array(row["drifts"]) if row["drifts"] else np.array([np.nan])
+        print(f"{fps:>4} {row['found']:>4}/{row['windows']:<4} "
+              f"{np.nanmean(offsets):6.2f} {np.nanpercentile(offsets, 95):6.2f} "
+              f"{np.nanmax(offsets):6.2f} {np.nanpercentile(drifts, 95):8.4f} "
+              f"{np.nanmax(drifts):8.4f} {row['slips'][0]:>5}/{row['slips'][1]:<3}+"
+              f"{row['slips'][2]:<3} {row['stutters'][0]:>7}/{row['stutters'][1]:<3}+"
+              f"{row['stutters'][2]:<4} {row['verdict'][0]:>4}/{row['verdict'][1]}")
+    for fps, row in rows.items():
+        if row["frames"]:
+            print(f"{fps} fps videos: analysed at {row['frames'] / row['seconds']:.0f} frames "
+                  "per CPU second")
+
+
+def speed_and_memory():
+    """Reading speed of 1080p video, and the peak memory of reading a short and a long one."""
+    displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", 60.0, 3.0, 1.0) for i in range(2)]
+    figures = []
+    with tempfile.TemporaryDirectory() as folder:
+        for seconds in (2.0, 8.0):
+            camera = VideoCamera(photo_size=(1920, 1080), fps=60.0, duration_s=seconds,
+                                 exposure_ms=0.5, seed=5)
+            path = os.path.join(folder, f"speed-{seconds:g}.mp4")
+            film(displays, camera, path, 1000.0)
+            command = [sys.executable, __file__, "--read", path]
+            done = subprocess.run(command, capture_output=True, text=True, check=True)
+            figures.append((seconds, *done.stdout.split()))
+    for seconds, fps, memory in figures:
+        print(f"1080p, 2 windows, {seconds:g} s at 60 fps: read at {float(fps):.0f} frames per "
+              f"second (wall clock), peak memory {float(memory) / 1024:.0f} MB")
+
+
+def read_only(path):
+    clip = video_io.Video(path)
+    began = time.perf_counter()
+    result = video.analyse(clip.frames(), [(0, 0, 1920, 1080, "V"), (1920, 0, 1920, 1080, "V")])
+    rate = result.frames / (time.perf_counter() - began)
+    print(rate, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--videos", type=int, default=36)
+    parser.add_argument("--seed", type=int, default=0)
+    parser.add_argument("--keep", metavar="DIR")
+    parser.add_argument("--read", metavar="VIDEO", help=argparse.SUPPRESS)
+    settings = parser.parse_args()
+    if settings.read:
+        read_only(settings.read)
+        return
+    seeds = range(settings.seed, settings.seed + settings.videos)
+    with Pool(2) as pool:
+        scored = pool.starmap(score, [(seed, settings.keep) for seed in seeds])
+    report(scored)
+    speed_and_memory()
+
+
+if __name__ == "__main__":
+    main()

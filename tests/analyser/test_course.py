@@ -1,0 +1,92 @@
+"""The course of a window over a video, from figures made exactly: the tool's clock, the refresh
+timeline, the camera's readout, stutters and slips."""
+
+import unittest
+
+import numpy as np
+
+from analyser import course
+from analyser.pattern import sweep
+
+REFRESH = 1000 / 60
+
+
+class Clock(unittest.TestCase):
+    def test_the_tools_clock_is_found_through_the_turns_of_the_sweep(self):
+        for offset in (0.0, 1234.5, 9990.0):
+            with self.subTest(offset=offset):
+                moments = np.arange(0, 12000, 1000 / 30)
+                shown = moments + offset - 20.0  # a presentation lag of 20 ms
+                found = course.clock_offset_ms(moments, sweep(shown))
+                self.assertAlmostEqual(course._wrapped(found - offset + 20.0, 10000), 0,
+                                       delta=2.0)
+                contents = course.content_times(moments, sweep(shown), found)
+                # Content times are the tool's clock up to whole sweep periods.
+                self.assertLess(np.max(np.abs(course._wrapped(contents - shown, 10000))), 1.0)
+
+
+class Timelines(unittest.TestCase):
+    def test_period_and_phase_changes_are_found_from_rough_boundaries(self):
+        rng = np.random.default_rng(1)
+        for period, jump, guess in ((16.683, 0.0, 15.5), (20.0, 0.4, 21.5),
+                                    (13.333, 0.25, 12.2)):
+            with self.subTest(period=period, jump=jump):
+                moments = np.sort(rng.uniform(0, 5000, 300))
+                change = 2600.0
+                phase = np.where(moments < change, 3.0, 3.0 + jump * period)
+                starts = phase + np.floor((moments - phase) / period) * period
+                starts += rng.normal(0, 0.1, len(starts))
+                timeline = course.fit_timeline(starts, guess)
+                self.assertAlmostEqual(timeline.refresh_ms, period, delta=0.002)
+                self.assertEqual(len(timeline.phases), 2 if jump else 1)
+                scan = np.mod((moments - phase) / period, 1.0)
+                error = course._wrapped(timeline.scan(moments) - scan, 1.0)
+                self.assertLess(np.percentile(np.abs(error), 95), 0.02)
+
+    def test_readout_is_read_from_the_boundary_moving_within_one_refresh(self):
+        # A camera reads its frame out within one frame's time.
+        for readout, camera_fps in ((3.0, 240.0), (0.0, 240.0), (2.0, 120.0)):
+            with self.subTest(readout=readout, fps=camera_fps):
+                moments = np.arange(0, 3000, 1000 / camera_fps)
+                period = 1000 / 59.94  # drifts against a 60 fps camera
+                starts = np.floor(moments / period) * period
+                rows = (moments - starts) / (period - readout)
+                seen = rows < 1
+                found = course.readout_of_window_ms(moments[seen], rows[seen], starts[seen],
+                                                    period)
+                self.assertAlmostEqual(found, readout, delta=0.2)
+        locked = np.arange(0, 2000, REFRESH)
+        self.assertIsNone(course.readout_of_window_ms(locked, np.full(len(locked), 0.3),
+                                                      locked, REFRESH))
+
+
+class Stutters(unittest.TestCase):
+    def test_held_and_skipped_frames_are_placed_where_they_were_seen(self):
+        starts = np.arange(200) * REFRESH
+        contents = starts - REFRESH  # a lag of one refresh
+        contents[50:52] = contents[49]  # one frame held two more refreshes
+        contents[120:] += REFRESH  # a frame skipped: the lag shrinks by one refresh
+        for every, name in ((1, "every refresh"), (2, "every other refresh")):
+            with self.subTest(name):
+                found = course.stutters(starts[::every], contents[::every], REFRESH)
+                if every == 1:
+                    self.assertEqual([s.moment_ms for s in found],
+                                     [starts[50], starts[120]])
+                else:
+                    # A frame held at unseen refreshes leaves no trace; the lasting change
+                    # is placed within the two refreshes it fell between.
+                    self.assertEqual(len(found), 2 if found[0].moment_ms < starts[60] else 1)
+                    self.assertLessEqual(abs(found[-1].moment_ms - starts[120]), REFRESH)
+        self.assertEqual(course.stutters(starts, starts - 3.0, REFRESH), [])
+
+    def test_slips_are_placed_where_the_relative_scan_turns_over(self):
+        moments = np.arange(0, 20000, 1000 / 60)
+        relative = np.mod(0.5 + 0.06 * moments / 1000, 1.0)  # 0.06 refreshes a second
+        found = course.slips(moments, relative)
+        self.assertEqual(len(found), 1)
+        self.assertAlmostEqual(found[0], 0.5 / 0.06 * 1000, delta=1.0)
+        self.assertEqual(course.slips(moments, np.full(len(moments), 0.02)), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

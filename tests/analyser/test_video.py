@@ -1,0 +1,128 @@
+"""Videos made by the camera model, through the analyser and through the command: windows
+followed, offsets, stutters and the verdict; and the bad input a video can be."""
+
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+import cv2
+import numpy as np
+
+from analyser import video, video_io
+from video_camera import VideoCamera, VideoDisplay, film
+
+from tests.analyser.test_cli import run
+
+START_MS = 2000.0
+HOLD_MS = START_MS + 700.0
+
+
+def _wall():
+    """Three displays in step; the last holds one frame for two more refreshes, alone."""
+    displays = [VideoDisplay(i * 1280, 0, 1280, 720, "V", 60.0, 4.0, 1.0) for i in range(3)]
+    displays[2].holds = [(HOLD_MS, 2)]
+    return displays
+
+
+def _groups(displays):
+    return [str(value) for display in displays for value in display.group]
+
+
+class Videos(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.displays = _wall()
+        cls.camera = VideoCamera(photo_size=(1280, 720), yaw_deg=8, coverage=0.95,
+                                 exposure_ms=0.5, fps=60.0, duration_s=1.5, shake_px=1.0,
+                                 seed=4)
+        cls.path = os.path.join(cls.folder.name, "wall.mp4")
+        cls.truth = film(cls.displays, cls.camera, cls.path, START_MS)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    def _file(self, name, data):
+        path = os.path.join(self.folder.name, name)
+        with open(path, "wb") as file:
+            file.write(data)
+        return path
+
+    def test_a_lone_stutter_is_found_placed_and_judged(self):
+        clip = video_io.Video(self.path)
+        groups = [d.group for d in self.displays]
+        result = video.analyse(clip.frames(), groups)
+        by_name = {w.name: w for w in result.windows}
+        self.assertEqual(sorted(by_name), sorted(d.name for d in self.displays))
+        held = by_name[self.displays[2].name]
+        self.assertEqual(len(held.stutters), 1)
+        self.assertLessEqual(abs(held.stutters[0].moment_ms - (HOLD_MS - START_MS)),
+                             1000 / self.camera.fps)
+        self.assertFalse(held.swap_locked)
+        # A pixel of these windows is 3.9 ms of the sweep, and they are 420 pixels wide in the
+        # video: its outline's error moves the mean by a ms or two.
+        for window in result.windows:
+            self.assertLess(abs(window.offset_ms), 3.0, window.name)
+            self.assertTrue(window.in_step, window.name)
+            if window is not held:
+                self.assertEqual(window.stutters, [], window.name)
+        self.assertFalse(result.in_sync)
+        self.assertTrue(result.lost)
+
+    def test_the_command_writes_json_and_a_plot(self):
+        plot = os.path.join(self.folder.name, "plot.png")
+        status, out, err = run("--json", "--plot", plot, self.path, *_groups(self.displays))
+        self.assertEqual(status, 3, err)
+        result = json.loads(out)
+        self.assertEqual(result["frames"], self.camera.frames)
+        window = next(w for w in result["windows"] if w["name"] == self.displays[2].name)
+        for key in ("offset_ms", "offset_spread_ms", "drift_refreshes_per_s", "stutters",
+                    "tears_per_s"):
+            self.assertIn(key, window)
+        self.assertEqual(len(window["stutters"]), 1)
+        with open(plot, "rb") as file:
+            self.assertEqual(file.read(4), b"\x89PNG")
+
+    def test_bad_videos_are_refused_or_read_for_what_they_hold(self):
+        with open(self.path, "rb") as file:
+            data = file.read()
+        late = os.path.join(self.folder.name, "late.mp4")
+        subprocess.run(["ffmpeg", "-y", "-loglevel", "error", "-i", self.path, "-vf",
+                        "tpad=start_duration=1.5:color=black", late], check=True)
+        black = os.path.join(self.folder.name, "black.mp4")
+        subprocess.run(["ffmpeg", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
+                        "color=black:s=640x360:r=30:d=1", black], check=True)
+        empty = os.path.join(self.folder.name, "none.mp4")
+        subprocess.run(["ffmpeg", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
+                        "color=black:s=64x64:r=30", "-frames:v", "0", "-c:v", "libx264",
+                        empty], check=True)
+        faststart = os.path.join(self.folder.name, "faststart.mp4")
+        subprocess.run(["ffmpeg", "-y", "-loglevel", "error", "-i", self.path, "-c", "copy",
+                        "-movflags", "+faststart", faststart], check=True)
+        with open(faststart, "rb") as file:
+            cut = self._file("cut.mp4", file.read()[:len(data) // 3])
+        still = np.zeros((200, 300, 3), np.uint8)
+        cases = [
+            ("empty file", self._file("empty.mp4", b""), 1, "is empty"),
+            ("not a video", self._file("notes.mp4", b"just some text\n" * 50), 1,
+             "not a video"),
+            ("no frames", empty, 1, "no frames"),
+            ("no pattern", black, 1, "no test pattern found"),
+            ("ends half-way, in sync so far", cut, 0, "the video ends early"),
+            ("pattern comes late", late, 3, "the pattern first shows 1.5 s"),
+            ("still image named as a video",
+             self._file("still.mp4", cv2.imencode(".png", still)[1].tobytes()), 1,
+             "holds a still image, not a video: it is read as a photo"),
+        ]
+        for name, path, expected, message in cases:
+            with self.subTest(name):
+                status, out, err = run(path, *_groups(self.displays))
+                self.assertEqual(status, expected, err)
+                self.assertIn(message, out + err)
+
+
+if __name__ == "__main__":
+    unittest.main()
