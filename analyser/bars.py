@@ -98,7 +98,8 @@ def read_horizontal_bar(samples, height, level, v):
     """The horizontal bar: the rows whose median over the window's width is lit."""
     rows = samples.shape[0]
     per_pixel = rows / height
-    profile = np.median(samples, axis=1)
+    # Every fourth column is enough for a row's median, at a quarter of the work.
+    profile = np.median(samples[:, ::4], axis=1)
     background = np.median(profile)
     box = _box_filter(profile[None, :], max(1, int(round(BAR * per_pixel))))[0]
     centre = int(np.argmax(box))

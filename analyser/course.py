@@ -14,6 +14,9 @@ from numpy.lib.stride_tricks import sliding_window_view
 
 from analyser.pattern import PERIOD_MS, times_in_sweep_ms
 
+# A display scans its visible rows in this share of a refresh and blanks for the rest (1080 of
+# the 1125 lines of the common 1080p timings); a window is taken to fill its display.
+SCAN_SHARE = 1080 / 1125
 SAME_CLOCK_MS = 200.0  # windows whose clocks differ by less than this share one clock
 MERGE_REFRESHES = 3  # content faults this close together are one stutter
 STUTTER_CONTEXT = 9  # refreshes around one whose median lag is the window's usual lag
@@ -36,11 +39,11 @@ def clock_offset_ms(moments, f):
     spread = np.convolve(np.concatenate([votes[-20:], votes, votes[:20]]), np.ones(41),
                          "valid")
     peak = float(np.argmax(spread))
-    near = candidates[np.abs(_wrapped(candidates - peak, PERIOD_MS)) <= 40]
-    return float(np.mod(peak + np.median(_wrapped(near - peak, PERIOD_MS)), PERIOD_MS))
+    near = candidates[np.abs(wrapped(candidates - peak, PERIOD_MS)) <= 40]
+    return float(np.mod(peak + np.median(wrapped(near - peak, PERIOD_MS)), PERIOD_MS))
 
 
-def _wrapped(values, period):
+def wrapped(values, period):
     """Values brought into -period/2 .. period/2."""
     return np.mod(np.asarray(values) + period / 2, period) - period / 2
 
@@ -87,9 +90,14 @@ class Timeline:
 
     def refresh_start(self, read_ms, row_fraction):
         """When the refresh began that a row (at row_fraction) showed when read at read_ms."""
-        scanned = np.asarray(read_ms, float) - np.asarray(row_fraction) * self.refresh_ms
+        scanned = np.asarray(read_ms, float) - row_delay_ms(row_fraction, self.refresh_ms)
         phase = self.phase_at(scanned)
         return phase + np.floor((scanned - phase) / self.refresh_ms) * self.refresh_ms
+
+
+def row_delay_ms(row_fraction, refresh_ms):
+    """How long after its refresh began a display scans the row at row_fraction."""
+    return np.asarray(row_fraction, float) * refresh_ms * SCAN_SHARE
 
 
 def refresh_ms_from_jumps(jumps_ms, nominal_ms):
@@ -100,19 +108,21 @@ def refresh_ms_from_jumps(jumps_ms, nominal_ms):
     return float(np.median(jumps)) if len(jumps) >= 3 else nominal_ms
 
 
-def fit_timeline(starts_ms, guess_ms):
+def fit_timeline(starts_ms, guess_ms, within=0.12):
     """The timeline through observed refresh starts (the moment a boundary's refresh began):
-    the period near guess_ms at which they line up best, then a least-squares fit with one
-    phase for each stretch between lasting phase changes."""
+    the period within a share of guess_ms at which they line up best, then a least-squares fit
+    with one phase for each stretch between lasting phase changes. Starts seen a few refreshes
+    apart line up at other periods too (a 30 fps camera sees a 60 Hz display's starts line up
+    at 11.1 ms as well as at 16.7 ms), so the guess must come from elsewhere, within about a
+    tenth: from the content's jump at the boundaries."""
     starts = np.sort(np.asarray(starts_ms, float))
     if len(starts) < 3:
         return None
     span = max(starts[-1] - starts[0], 1.0)
     # Trial periods fine enough that the phase over the whole span moves by under 2 % of a
-    # refresh, within a quarter of the guess either way: jumps read from truncated bar offsets
-    # are rough, and half or twice the period lies further off.
+    # refresh.
     step = 0.02 * guess_ms ** 2 / span
-    trials = np.arange(0.75 * guess_ms, 1.25 * guess_ms, step)[:50000]
+    trials = np.arange((1 - within) * guess_ms, (1 + within) * guess_ms, step)[:50000]
     rest = starts - starts[0]
     coherence = np.concatenate([np.abs(np.exp(2j * np.pi * rest[None, :] / chunk[:, None])
                                        .mean(axis=1)) for chunk in np.array_split(
@@ -180,8 +190,9 @@ def _fit_pieces(rest, period, pieces):
 
 def readout_of_window_ms(moments, boundary_rows, newer_content_ms, refresh_ms):
     """The camera's time to read the window top to bottom, from how the scan-out boundary moves
-    while one refresh stays on show: the display scans one window height per refresh, the camera
-    follows it, so the boundary moves 1 / (refresh - readout) window heights per ms.
+    while one refresh stays on show: the display scans one window height in a refresh's
+    scanning share, the camera follows it, so the boundary moves 1 / (scan time - readout)
+    window heights per ms.
     Returns None when the video does not show the boundary at different moments of one refresh
     (a camera whose frames are locked to the display's refresh)."""
     moments = np.asarray(moments, float)
@@ -199,7 +210,7 @@ def readout_of_window_ms(moments, boundary_rows, newer_content_ms, refresh_ms):
     slope = float(np.median(slopes))
     if not slope > 0:
         return None
-    return refresh_ms - 1.0 / slope
+    return refresh_ms * SCAN_SHARE - 1.0 / slope
 
 
 @dataclass

@@ -11,6 +11,7 @@ from dataclasses import dataclass, field
 
 import cv2
 import numpy as np
+from numpy.lib.stride_tricks import sliding_window_view
 
 from analyser import course, photo, timing
 from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
@@ -25,6 +26,9 @@ TEAR_ROWS = (0.05, 0.95)
 TEARING_SHARE = 0.3
 # Frames this many refreshes after the start of a stutter show it, not the window's offset.
 STUTTER_REFRESHES = 4
+# A single frame's offset is read to a few ms (whole bar pixels): a window is behind at a frame
+# when the median over this many frames around it is.
+OFFSET_FRAMES = 9
 
 
 class NothingToRead(photo.NothingToRead):
@@ -208,6 +212,7 @@ class VideoResult:
     frames: int
     duration_ms: float
     missing: list
+    reference: str = ""  # the window drift and scan positions are measured against
     in_sync: bool = False
     reasons: list = field(default_factory=list)
     lost: list = field(default_factory=list)  # (start, duration) in ms where sync was lost
@@ -238,7 +243,7 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
     courses = [_window_course(t, nominal_ms, readout_ms or 0.0, reader.frame_height)
                for t in tracked]
     if estimated:
-        readout_ms = _readout_estimate(courses, tracked, reader.frame_height)
+        readout_ms = _readout_estimate(courses)
         if readout_ms:
             courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
                        for t in tracked]
@@ -318,9 +323,9 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     guess = course.refresh_ms_from_jumps(boundaries[:, 4], nominal_ms)
     # A boundary's refresh began when its row was read, less the row's share of a refresh:
     # fitted once with the rough period from the jumps, once more with the period found.
-    for _ in range(2):
-        refresh_starts = boundaries[:, 2] - boundaries[:, 1] * guess
-        result.timeline = course.fit_timeline(refresh_starts, guess)
+    for within in (0.12, 0.01):
+        refresh_starts = boundaries[:, 2] - course.row_delay_ms(boundaries[:, 1], guess)
+        result.timeline = course.fit_timeline(refresh_starts, guess, within)
         if result.timeline is None:
             break
         guess = result.timeline.refresh_ms
@@ -348,7 +353,7 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     return result
 
 
-def _readout_estimate(courses, tracked, frame_height):
+def _readout_estimate(courses):
     estimates = [c.readout_ms for c in courses if c.readout_ms is not None]
     return float(np.clip(np.median(estimates), 0.0, 1000.0)) if estimates else None
 
@@ -361,7 +366,7 @@ def _relate(result, frame_ms):
     clocks = []
     for window in sorted(windows, key=lambda w: -medians[w.name]):
         for number, members in enumerate(clocks):
-            gap = course._wrapped(medians[members[0].name] - medians[window.name], PERIOD_MS)
+            gap = course.wrapped(medians[members[0].name] - medians[window.name], PERIOD_MS)
             if abs(gap) < course.SAME_CLOCK_MS:
                 members.append(window)
                 window.clock = number
@@ -375,6 +380,7 @@ def _relate(result, frame_ms):
             window.leader = leader.name
             _offsets(window, leader)
     reference = max(clocks, key=len)[0]
+    result.reference = reference.name
     for window in windows:
         _drift(window, reference, frame_ms)
     _swap_lock(windows, frame_ms)
@@ -392,7 +398,7 @@ def _near_stutter(window, moments):
 def _offsets(window, leader):
     common, here, there = np.intersect1d(window.moments, leader.moments, return_indices=True)
     offsets = np.full(len(window.moments), np.nan)
-    difference = course._wrapped(leader.leads[there] - window.leads[here], PERIOD_MS)
+    difference = course.wrapped(leader.leads[there] - window.leads[here], PERIOD_MS)
     offsets[here] = difference
     window.offsets = offsets
     quiet = ~np.isnan(offsets) & ~_near_stutter(window, window.moments) & \
@@ -418,7 +424,8 @@ def _drift(window, reference, frame_ms):
 
 def _swap_lock(windows, frame_ms):
     """A stutter that every other window shows at the same refresh is one of a swap-locked
-    group; a window that stutters alone is not locked to the others."""
+    group; a window that stutters alone is not locked to the others. A window that never
+    stutters does not tell."""
     judged = [w for w in windows if w.timeline is not None and not w.tearing]
     if not any(w.stutters for w in judged) or len(judged) < 2:
         return
@@ -428,9 +435,19 @@ def _swap_lock(windows, frame_ms):
             s for s in window.stutters
             if not all(any(abs(o.moment_ms - s.moment_ms) <= tolerance for o in other.stutters)
                        for other in judged if other is not window)]
-    anyone_alone = any(w.lone_stutters for w in judged)
     for window in judged:
-        window.swap_locked = not anyone_alone
+        if window.stutters:
+            window.swap_locked = not window.lone_stutters
+
+
+def _running_median(values, count):
+    """The median of each value and its neighbours, count in all (NaN left out)."""
+    half = count // 2
+    padded = np.pad(np.asarray(values, float), half, mode="edge")
+    windows = sliding_window_view(padded, 2 * half + 1)
+    unread = np.all(np.isnan(windows), axis=1)
+    windows = np.where(unread[:, None], 0.0, windows)
+    return np.nanmedian(windows, axis=1)
 
 
 def _frame_faults(result, frame_ms):
@@ -442,7 +459,8 @@ def _frame_faults(result, frame_ms):
         index = np.searchsorted(moments, window.moments)
         refresh = window.refresh_ms or 1000.0 / result.refresh_hz
         if window.offsets is not None:
-            behind = np.nan_to_num(window.offsets) >= photo.MAX_LAG_FRAMES * refresh
+            behind = _running_median(window.offsets, OFFSET_FRAMES) >= \
+                photo.MAX_LAG_FRAMES * refresh
             for i in index[behind]:
                 faults[i].add(f"window {window.name} behind")
         for i in index[(window.tears > 0) & window.tearing]:

@@ -64,6 +64,7 @@ def result_json(result, source):
         "refresh_hz": result.refresh_hz,
         "readout_ms": _number(result.readout_ms, 2),
         "readout_estimated": result.readout_estimated,
+        "reference": result.reference,
         "in_sync": result.in_sync,
         "reasons": result.reasons,
         "sync_lost": [{"from_s": _number(start / 1000, 3), "for_s": _number(length / 1000, 3)}
@@ -103,7 +104,7 @@ def summary(result):
     readout = "estimated" if result.readout_estimated else "given"
     lines.append(f"{result.frames} frames, {result.duration_ms / 1000:.2f} s; camera readout "
                  f"{result.readout_ms:.1f} ms ({readout}); offsets are ms behind the leading "
-                 "window")
+                 f"window, drift is against window {result.reference}")
     for window in result.windows:
         if window.stutters:
             lines.append(f"window {window.name} stutters at (s): "

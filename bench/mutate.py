@@ -72,9 +72,13 @@ FAULTS = [
           [("        std::_Exit(1);", "        std::_Exit(0);")], ["e2e.x11.stress"]),
     Fault("any client message with WM_DELETE_WINDOW closes a window", "window/x11_window.cpp",
           [("event.xclient.message_type == protocols &&", "")], ["e2e.x11.stress"]),
-    Fault("swap interval set without the extension offered", "gl/glx_context.cpp",
+    Fault("swap interval set without the extension offered", "gl/glx_swap_extensions.cpp",
           [('    if (offers("GLX_EXT_swap_control"))\n        return setIntervalEXT(interval);',
             "    return setIntervalEXT(interval);")], [UNIT]),
+    Fault("negative swap interval tried without the tear extension",
+          "gl/glx_swap_extensions.cpp",
+          [('    if (interval < 0 && !offers("GLX_EXT_swap_control_tear"))\n'
+            '        return false;\n', "")], [UNIT]),
     Fault("WGL lookup keeps the drivers' sentinel values", "gl/extension_list.cpp",
           [("return address >= -1 && address <= 3;", "return address == 0;")], [UNIT]),
 ]

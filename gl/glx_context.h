@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gl/glx_headers.h"
-#include "gl/swap_extensions.h"
+#include "gl/glx_swap_extensions.h"
 
 #include <string>
 
@@ -24,24 +24,5 @@ std::string createCurrentContext(Display* display, XWindow window, XVisualInfo* 
 // Leaves the calling thread without a current context and destroys the context.
 void destroyContext(Display* display, GLXContext context);
 
-// GLX_NV_swap_group and GLX_EXT_swap_control(_tear) or GLX_MESA_swap_control, used only when
-// the display's GLX extension string offers them: Mesa hands out function pointers for what it
-// does not support. glXSwapIntervalEXT returns nothing, so the interval is read back.
-class GlxSwapExtensions : public SwapExtensions
-{
-public:
-    GlxSwapExtensions(Display* display, XWindow window);
-
-    std::optional<bool> joinSwapGroup(unsigned group) override;
-    std::optional<bool> bindSwapBarrier(unsigned group, unsigned barrier) override;
-    std::optional<bool> setSwapInterval(int interval) override;
-
-private:
-    bool offers(const char* extension) const;
-    bool setIntervalEXT(int interval);
-    bool setIntervalMESA(int interval);
-
-    Display* display;
-    XWindow window;
-    const char* extensions;
-};
+// The real GLX calls the swap set-up makes.
+GlxCalls glxCalls();

@@ -37,7 +37,10 @@ private:
     std::string createWindowAndContext();
     std::string createXWindow(XVisualInfo* visual);
     void describeToWindowManager();
-    GlxSwapExtensions swapExtensions() const { return GlxSwapExtensions(display, xwindow); }
+    GlxSwapExtensions swapExtensions() const
+    {
+        return GlxSwapExtensions(display, xwindow, glxCalls());
+    }
     void show();
     bool handleEvents();
     void clearFrame();
