@@ -75,6 +75,10 @@ FAULTS = [
     Fault("swap interval set without the extension offered", "gl/glx_swap_extensions.cpp",
           [('    if (offers("GLX_EXT_swap_control"))\n        return setIntervalEXT(interval);',
             "    return setIntervalEXT(interval);")], [UNIT]),
+    Fault("GLX swap set-up left out", "gl/glx_swap_extensions.cpp",
+          [("std::optional<bool> GlxSwapExtensions::setSwapInterval(int interval)\n{\n",
+            "std::optional<bool> GlxSwapExtensions::setSwapInterval(int interval)\n{\n"
+            "    return std::nullopt;\n")], [UNIT]),
     Fault("negative swap interval tried without the tear extension",
           "gl/glx_swap_extensions.cpp",
           [('    if (interval < 0 && !offers("GLX_EXT_swap_control_tear"))\n'

@@ -67,14 +67,24 @@ TEST(PatternRects, OffsetsAreTruncatedTowardsZero)
 
 TEST(PatternRects, WindowsOfDifferentSizesAreAtTheSamePointOfTheSweep)
 {
-    for (double t = 0.0; t < PATTERN_PERIOD; t += 0.37) {
-        const double f = sweepPosition(t, PATTERN_PERIOD);
-        const auto [smallX, smallY] = bars(t, 100, 50);
-        const auto [largeX, largeY] = bars(t, 1920, 1200);
-        EXPECT_EQ(smallX, static_cast<int32_t>(91 * f)) << t;
-        EXPECT_EQ(smallY, static_cast<int32_t>(41 * f)) << t;
-        EXPECT_EQ(largeX, static_cast<int32_t>(1911 * f)) << t;
-        EXPECT_EQ(largeY, static_cast<int32_t>(1191 * f)) << t;
+    // The offsets worked by hand from the sweep |2 (t / 10 - floor(t / 10)) - 1|, truncated:
+    // the time, then the bars of a 100x50 and of a 1920x1200 window.
+    struct Case
+    {
+        double t;
+        std::pair<int32_t, int32_t> small;
+        std::pair<int32_t, int32_t> large;
+    };
+    const Case cases[] = {
+        {1.0, {72, 32}, {1528, 952}},  // f = 0.8
+        {3.3, {30, 13}, {649, 404}},   // f = 0.34
+        {6.0, {18, 8}, {382, 238}},    // f = 0.2
+        {8.75, {68, 30}, {1433, 893}}, // f = 0.75
+        {23.3, {30, 13}, {649, 404}},  // two periods on: f = 0.34 again
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(bars(c.t, 100, 50), c.small) << c.t;
+        EXPECT_EQ(bars(c.t, 1920, 1200), c.large) << c.t;
     }
 }
 
