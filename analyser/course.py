@@ -21,6 +21,7 @@ SAME_CLOCK_MS = 200.0  # windows whose clocks differ by less than this share one
 MERGE_REFRESHES = 3  # content faults this close together are one stutter
 STUTTER_CONTEXT = 9  # refreshes around one whose median lag is the window's usual lag
 WHOLE_MARGIN = 0.3  # a lag change within this of whole refreshes is a stutter
+MAX_STUTTER_REFRESHES = 8
 PHASE_STEP = 0.1  # a lasting change of the scan's phase by this share of a refresh starts a new
 PHASE_RUN = 6  # stretch of the timeline, when it holds for this many boundaries
 
@@ -102,10 +103,15 @@ def row_delay_ms(row_fraction, refresh_ms):
 
 def refresh_ms_from_jumps(jumps_ms, nominal_ms):
     """The refresh period from the content jumps at scan-out boundaries (one refresh each, two
-    after a frame held): their median, when they are near a refresh of some display."""
+    after a frame held): their median, when there are enough of them near a refresh of some
+    display and it is not within a tenth of the nominal period; the nominal period otherwise,
+    as the jumps are read only to a few ms."""
     jumps = np.asarray(jumps_ms, float)
     jumps = jumps[(jumps > 0.5 * nominal_ms) & (jumps < 1.6 * nominal_ms)]
-    return float(np.median(jumps)) if len(jumps) >= 3 else nominal_ms
+    if len(jumps) < 3:
+        return nominal_ms
+    median = float(np.median(jumps))
+    return nominal_ms if abs(median / nominal_ms - 1) < 0.1 else median
 
 
 def fit_timeline(starts_ms, guess_ms, within=0.12):
@@ -249,9 +255,11 @@ def stutters(refresh_starts_ms, contents_ms, refresh_ms):
 
 def _whole_refreshes(change):
     """Whether changes of lag (in refreshes) are a whole refresh or more, clear of the reading's
-    error: a content time is read to a few ms (bar offsets are whole pixels)."""
+    error: a content time is read to a few ms (bar offsets are whole pixels). Changes of many
+    refreshes are misreadings, not frames held."""
     change = np.abs(change)
-    return (change > 1 - WHOLE_MARGIN) & (np.abs(change - np.round(change)) < WHOLE_MARGIN)
+    return (change > 1 - WHOLE_MARGIN) & (change < MAX_STUTTER_REFRESHES) & (
+        np.abs(change - np.round(change)) < WHOLE_MARGIN)
 
 
 def _per_refresh(refresh_starts_ms, contents_ms, refresh_ms):

@@ -184,7 +184,7 @@ def outline_doubt_px(window, refresh_ms):
     return window.bars_disagree_px + bend + unseen + leaps
 
 
-def read_window(green, level, quad, name, group):
+def read_window(green, level, quad, name, group, per_pixel=(2.0, 1.5)):
     if group is not None:
         width, height = group[2], group[3]
     else:
@@ -194,7 +194,7 @@ def read_window(green, level, quad, name, group):
     if group is None:
         width, height, to_photo = _size_from_bars(green, level, to_photo, width, height,
                                                   photo_points)
-    columns, rows = rectify.grid_size(to_photo, width, height)
+    columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
     samples, u, v, photo_y = rectify.sample(green, to_photo, width, height, columns, rows)
     vertical = bars.read_vertical_bar(samples, width, level)
     horizontal = bars.read_horizontal_bar(samples, height, level, v)

@@ -19,12 +19,12 @@ def photo_extent(to_photo, width, height):
     return (sides[0] + sides[2]) / 2, (sides[1] + sides[3]) / 2
 
 
-def grid_size(to_photo, width, height):
-    """How many columns and rows to sample: about two samples per photo pixel across and one
-    and a half down, never more than the window has pixels."""
+def grid_size(to_photo, width, height, per_pixel=(2.0, 1.5)):
+    """How many columns and rows to sample: per_pixel samples per photo pixel across and down
+    (by default two and one and a half), never more than the window has pixels."""
     across, down = photo_extent(to_photo, width, height)
-    columns = int(min(width, max(64, round(2 * across))))
-    rows = int(min(height, max(32, round(1.5 * down))))
+    columns = int(min(width, max(64, round(per_pixel[0] * across))))
+    rows = int(min(height, max(32, round(per_pixel[1] * down))))
     return columns, rows
 
 

@@ -16,16 +16,21 @@ from numpy.lib.stride_tricks import sliding_window_view
 from analyser import course, photo, timing
 from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
 
+# Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
+# needs read the bars as well, at less work per frame.
+SAMPLES_PER_PIXEL = (1.5, 1.0)
 SEARCH_EVERY_MS = 500.0  # while a window is missing, look for windows this often
 LOST_FRAMES = 3  # a window not read this many frames running is looked for again
 # Compression and the outline's error bend a bar by a pixel or two over the rows of one frame, so
 # a tear must jump by more than that, away from the window's top and bottom; and a window must
 # show tears in this share of its frames to be found tearing.
 TEAR_MIN_PX = 2.0
+CLEAR_SIDES = 0.15  # boundaries with this share of rows on either side tell the refresh period
 TEAR_ROWS = (0.05, 0.95)
 TEARING_SHARE = 0.3
 # Frames this many refreshes after the start of a stutter show it, not the window's offset.
 STUTTER_REFRESHES = 4
+MISREAD_REFRESHES = 3  # a frame's offset this far from the window's median is misread
 # A single frame's offset is read to a few ms (whole bar pixels): a window is behind at a frame
 # when the median over this many frames around it is.
 OFFSET_FRAMES = 9
@@ -96,7 +101,7 @@ class Reader:
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
-            lit, level, t.corners, t.name, t.group), tracked_windows)
+            lit, level, t.corners, t.name, t.group, SAMPLES_PER_PIXEL), tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
                     photo.MAX_DOUBT_PX:
@@ -276,7 +281,8 @@ def _segment_table(tracked, readout_ms, frame_height):
 
 def _boundaries(tracked, contents, table, nominal_ms, readout_ms, frame_height):
     """The scan-out boundary of every frame that shows one: (frame, row fraction, read moment,
-    content of the newer refresh, jump ms), and the tears of every frame. At the boundary the
+    content of the newer refresh, jump ms, share of rows on its smaller side), and the tears of
+    every frame. At the boundary the
     content jumps by a refresh; the newer refresh is above it unless the camera reads the
     window more slowly than the display scans it."""
     frames = table[:, 0].astype(int)
@@ -291,19 +297,22 @@ def _boundaries(tracked, contents, table, nominal_ms, readout_ms, frame_height):
             jump = above - below
             read = moment + readout_ms * np.clip(photo_y / frame_height, 0, 1)
             whole = abs(jump) >= timing.PART_OF_REFRESH * nominal_ms or smeared
-            candidates.append((number, row, read, max(above, below), jump, whole))
+            # The smaller of the two stretches it divides: a jump read next to a sliver of
+            # rows is rough.
+            sides = min(table[first + index, 4], table[first + index + 1, 4])
+            candidates.append((number, row, read, max(above, below), jump, whole, sides))
     whole = [c for c in candidates if c[5] and not np.isnan(c[4])]
     sign = 1.0 if sum(np.sign(c[4]) for c in whole) >= 0 else -1.0
     boundaries = {}
-    for number, row, read, newer, jump, is_whole in candidates:
+    for number, row, read, newer, jump, is_whole, sides in candidates:
         if is_whole and sign * jump > 0 and (number not in boundaries or
                                              abs(jump) > abs(boundaries[number][4])):
-            boundaries[number] = (number, row, read, newer, abs(jump))
-    for number, row, read, newer, jump, _ in candidates:
+            boundaries[number] = (number, row, read, newer, abs(jump), sides)
+    for number, row, read, newer, jump, _, _ in candidates:
         boundary = number in boundaries and boundaries[number][1] == row
         if not boundary and abs(jump) >= tear_min_ms and TEAR_ROWS[0] <= row <= TEAR_ROWS[1]:
             tears[number] += 1
-    rows = np.array(list(boundaries.values()), float).reshape(-1, 5)
+    rows = np.array(list(boundaries.values()), float).reshape(-1, 6)
     return rows[np.argsort(rows[:, 0])], tears
 
 
@@ -320,7 +329,8 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     result = WindowCourse(tracked.name, tracked.group, tracked.size_estimated, moments,
                           np.full(len(moments), np.nan), tears)
     result.tearing = bool(np.mean(tears > 0) > TEARING_SHARE)
-    guess = course.refresh_ms_from_jumps(boundaries[:, 4], nominal_ms)
+    guess = course.refresh_ms_from_jumps(boundaries[boundaries[:, 5] >= CLEAR_SIDES, 4],
+                                         nominal_ms)
     # A boundary's refresh began when its row was read, less the row's share of a refresh:
     # fitted once with the rough period from the jumps, once more with the period found.
     for within in (0.12, 0.01):
@@ -401,8 +411,12 @@ def _offsets(window, leader):
     difference = course.wrapped(leader.leads[there] - window.leads[here], PERIOD_MS)
     offsets[here] = difference
     window.offsets = offsets
+    # Frames around stutters show them, not the offset; a frame far off the rest is misread.
+    refresh = window.refresh_ms or 1000.0 / 60
+    typical = np.nanmedian(offsets) if np.any(~np.isnan(offsets)) else 0.0
     quiet = ~np.isnan(offsets) & ~_near_stutter(window, window.moments) & \
         ~_near_stutter(leader, window.moments)
+    quiet &= np.abs(np.nan_to_num(offsets - typical)) < MISREAD_REFRESHES * refresh
     if quiet.any():
         window.offset_ms = float(np.mean(offsets[quiet]))
         window.offset_spread_ms = float(np.std(offsets[quiet]))

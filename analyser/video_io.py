@@ -2,12 +2,15 @@
 of the displays with one line that says why. Only one frame is held at a time."""
 
 import os
+import queue
 import sys
+import threading
 
 import cv2
 
 from analyser import photo_io
 
+PREFETCH_FRAMES = 3
 STILL_MAGIC = (b"\x89PNG", b"\xff\xd8\xff", b"GIF8", b"BM")
 
 
@@ -54,19 +57,32 @@ class Video:
 
     def frames(self):
         """Yields (index, moment in ms, BGR frame). Moments come from the container's time
-        stamps (a phone's frame rate varies), or from the frame rate where it has none."""
+        stamps (a phone's frame rate varies), or from the frame rate where it has none. The
+        next frames are decoded on a thread of their own meanwhile (the decoder lets go of the
+        interpreter lock), a few at most, so memory stays that of a few frames."""
+        decoded = queue.Queue(maxsize=PREFETCH_FRAMES)
+        thread = threading.Thread(target=self._decode, args=(decoded,), daemon=True)
+        thread.start()
         previous = None
         while True:
-            ok, frame = self.capture.read()
-            if not ok or frame is None:
+            frame, stamp = decoded.get()
+            if frame is None:
+                thread.join()
                 return
-            stamp = self.capture.get(cv2.CAP_PROP_POS_MSEC)
             moment = self.frames_read * 1000.0 / self.fps
             if stamp > 0 and (previous is None or stamp > previous):
                 moment = stamp
             previous = moment
             self.frames_read += 1
             yield self.frames_read - 1, moment, frame
+
+    def _decode(self, decoded):
+        while True:
+            ok, frame = self.capture.read()
+            if not ok or frame is None:
+                decoded.put((None, 0.0))
+                return
+            decoded.put((frame, self.capture.get(cv2.CAP_PROP_POS_MSEC)))
 
     def close(self):
         self.capture.release()
