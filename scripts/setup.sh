@@ -16,6 +16,7 @@ packages=(
     python3-pycodestyle python3-pyflakes       # its style check
     clang lld                                  # the Windows program by a second compiler
     npm                                        # the workflow files' schema check
+    valgrind                                   # the benchmark's instruction counts
 )
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -8,6 +8,9 @@
 //   x11_probe close X Y        a close request (WM_DELETE_WINDOW) to that window
 //   x11_probe close-all        a close request to every test window
 //   x11_probe glx-extensions   the display's GLX extension string
+//   x11_probe map-times COUNT WIDTH HEIGHT TIMEOUT_MS
+//                              "watching", then the moment (monotonic clock, ms) at which each of
+//                              the next COUNT top-level windows of that size is mapped
 //
 // Exit status 0 on success, 2 when the window is not there, 1 on a usage error.
 #include <X11/Xatom.h>
@@ -16,9 +19,12 @@
 #include <X11/keysym.h>
 #include <GL/glx.h>
 
+#include <poll.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -219,6 +225,42 @@ int printGlxExtensions()
     return 0;
 }
 
+double monotonicMs()
+{
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+int printMapTimes(int count, int width, int height, int timeoutMs)
+{
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+    std::puts("watching");
+    std::fflush(stdout);
+    const double deadline = monotonicMs() + timeoutMs;
+    int seen = 0;
+    while (seen < count && monotonicMs() < deadline) {
+        if (!XPending(display)) {
+            pollfd connection = {ConnectionNumber(display), POLLIN, 0};
+            poll(&connection, 1, 1);
+            continue;
+        }
+        XEvent event;
+        XNextEvent(display, &event);
+        const double at = monotonicMs();
+        XWindowAttributes attributes;
+        if (event.type != MapNotify ||
+            !XGetWindowAttributes(display, event.xmap.window, &attributes) ||
+            attributes.width != width || attributes.height != height)
+            continue;
+        std::printf("%.3f\n", at);
+        std::fflush(stdout);
+        ++seen;
+    }
+    return seen == count ? 0 : 2;
+}
+
 int run(int argc, char** argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
@@ -236,8 +278,12 @@ int run(int argc, char** argv)
         return destroyAt(std::atoi(argv[2]), std::atoi(argv[3]));
     if (command == "glx-extensions" && argc == 2)
         return printGlxExtensions();
+    if (command == "map-times" && argc == 6)
+        return printMapTimes(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                             std::atoi(argv[5]));
     std::fputs("usage: x11_probe windows | key X Y NAME | close X Y | close-all | "
-               "forge-close X Y | destroy X Y | glx-extensions\n",
+               "forge-close X Y | destroy X Y | glx-extensions | "
+               "map-times COUNT WIDTH HEIGHT TIMEOUT_MS\n",
                stderr);
     return 1;
 }
