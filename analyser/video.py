@@ -19,6 +19,7 @@ from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
 # needs read the bars as well, at less work per frame.
 SAMPLES_PER_PIXEL = (1.5, 1.0)
+LEVELS_EVERY = 15  # frames between measurements of the panels' black and the bars' light
 SEARCH_EVERY_MS = 500.0  # while a window is missing, look for windows this often
 LOST_FRAMES = 3  # a window not read this many frames running is looked for again
 # Compression and the outline's error bend a bar by a pixel or two over the rows of one frame, so
@@ -52,27 +53,30 @@ class Tracked:
     bottom_y: list = field(default_factory=list)
 
 
-def lit_map(frame, outlines):
-    """How brightly each pixel is lit above the panels' black, and the level of a lit bar.
-
-    Windows once found are read from brightness, not greenness: video stores colour at half
-    the resolution and compresses it hard, which bends a thin green bar by pixels, while its
-    brightness keeps every pixel. Inside a window only the pattern is lit."""
-    gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
+def panel_levels(gray, outlines):
+    """The panels' black and the brightness of a lit bar above it, from a grey frame and the
+    windows' outlines (the panels are black but for the thin frame and bars)."""
     height, width = gray.shape
     boxes = []
     for corners in outlines:
         x0, y0 = np.clip(np.floor(corners.min(axis=0)).astype(int), 0, [width, height])
         x1, y1 = np.clip(np.ceil(corners.max(axis=0)).astype(int), 0, [width, height])
         if x1 > x0 and y1 > y0:
-            boxes.append(gray[y0:y1:2, x0:x1:2].ravel())
+            boxes.append(gray[y0:y1:3, x0:x1:3].ravel())
     if not boxes:
-        return gray.astype(np.float32), 255.0
-    # The panels are black but for the thin frame and bars: their median is the black.
+        return 0, 255.0
     black = int(min(np.median(box) for box in boxes))
-    lit = cv2.subtract(gray, black)
     level = float(np.percentile(np.concatenate(boxes), 99.9)) - black
-    return lit.astype(np.float32), max(level, 1.0)
+    return black, max(level, 1.0)
+
+
+def lit_map(gray, black):
+    """How brightly each pixel is lit above the panels' black.
+
+    Windows once found are read from brightness, not greenness: video stores colour at half
+    the resolution and compresses it hard, which bends a thin green bar by pixels, while its
+    brightness keeps every pixel. Inside a window only the pattern is lit."""
+    return cv2.subtract(gray, black).astype(np.float32)
 
 
 class Reader:
@@ -85,6 +89,7 @@ class Reader:
         self.frames = 0
         self.frame_height = None
         self.first_seen = self.last_seen = None
+        self.levels = None  # the panels' black and a lit bar's brightness, now and then
         self.pool = ThreadPoolExecutor(os.cpu_count() or 1)
 
     def read(self, moment_ms, frame):
@@ -94,7 +99,11 @@ class Reader:
             self._search(moment_ms, frame)
         if not self.windows:
             return
-        lit, level = lit_map(frame, [t.corners for t in self.windows.values()])
+        gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
+        if self.levels is None or self.frames % LEVELS_EVERY == 0:
+            self.levels = panel_levels(gray, [t.corners for t in self.windows.values()])
+        black, level = self.levels
+        lit = lit_map(gray, black)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
         tracked_windows = list(self.windows.values())
@@ -127,6 +136,7 @@ class Reader:
             found = photo.analyse(frame, self.groups, self.refresh_hz, self.readout_ms)
         except photo.NothingToRead:
             return
+        self.levels = None
         for window in found.windows:
             if not window.reliable:
                 continue
@@ -213,7 +223,7 @@ class VideoResult:
     windows: list
     refresh_hz: float
     readout_ms: float
-    readout_estimated: bool
+    readout_source: str  # "given", "estimated" or "unknown, taken as 0"
     frames: int
     duration_ms: float
     missing: list
@@ -244,17 +254,18 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
         raise NothingToRead("no test pattern found in the video")
     frame_ms = last_moment / max(count - 1, 1)
     nominal_ms = 1000.0 / refresh_hz
-    estimated = readout_ms is None
+    source = "given"
     courses = [_window_course(t, nominal_ms, readout_ms or 0.0, reader.frame_height)
                for t in tracked]
-    if estimated:
+    if readout_ms is None:
         readout_ms = _readout_estimate(courses)
+        source = "unknown, taken as 0" if readout_ms is None else "estimated"
         if readout_ms:
             courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
                        for t in tracked]
     names = {t.name for t in tracked}
     missing = [photo.group_name(g) for g in groups if photo.group_name(g) not in names]
-    result = VideoResult(courses, refresh_hz, readout_ms or 0.0, estimated, count,
+    result = VideoResult(courses, refresh_hz, readout_ms or 0.0, source, count,
                          last_moment + frame_ms, missing)
     _relate(result, frame_ms)
     _judge(result, frame_ms)
@@ -374,7 +385,10 @@ def _relate(result, frame_ms):
     windows = result.windows
     medians = {w.name: float(np.nanmedian(w.leads)) for w in windows}
     clocks = []
-    for window in sorted(windows, key=lambda w: -medians[w.name]):
+    # A window that tears shows content of no particular refresh, and one without a timeline
+    # has no refresh to measure against: either leads its clock only when nothing else can.
+    ranked = sorted(windows, key=lambda w: (w.tearing or w.timeline is None, -medians[w.name]))
+    for window in ranked:
         for number, members in enumerate(clocks):
             gap = course.wrapped(medians[members[0].name] - medians[window.name], PERIOD_MS)
             if abs(gap) < course.SAME_CLOCK_MS:
@@ -423,7 +437,8 @@ def _offsets(window, leader):
 
 
 def _drift(window, reference, frame_ms):
-    if window.timeline is None or reference.timeline is None:
+    # A tearing window's breaks are mostly its own swaps, not the scan-out: no timeline to trust.
+    if window.timeline is None or reference.timeline is None or window.tearing:
         return
     mine, theirs = window.timeline, reference.timeline
     window.drift = mine.refresh_hz - theirs.refresh_hz

@@ -63,7 +63,7 @@ def result_json(result, source):
         "duration_s": _number(result.duration_ms / 1000.0, 3),
         "refresh_hz": result.refresh_hz,
         "readout_ms": _number(result.readout_ms, 2),
-        "readout_estimated": result.readout_estimated,
+        "readout_source": result.readout_source,
         "reference": result.reference,
         "in_sync": result.in_sync,
         "reasons": result.reasons,
@@ -101,9 +101,8 @@ def summary(result):
     if any(w.clock != 0 for w in result.windows):
         lines.append("* on a clock of its own (another machine): its offset is against the "
                      "windows of its own clock only")
-    readout = "estimated" if result.readout_estimated else "given"
     lines.append(f"{result.frames} frames, {result.duration_ms / 1000:.2f} s; camera readout "
-                 f"{result.readout_ms:.1f} ms ({readout}); offsets are ms behind the leading "
+                 f"{result.readout_ms:.1f} ms ({result.readout_source}); offsets are ms behind the leading "
                  f"window, drift is against window {result.reference}")
     for window in result.windows:
         if window.stutters:

@@ -2,7 +2,7 @@
 figures side by side: offset, drift, slip and stutter errors per frame rate, what 30 frames per
 second can and cannot show, and the speed and memory of reading 1080p video.
 
-    /usr/bin/python3 bench/video_bench.py [--videos N] [--seed S] [--keep DIR]
+    /usr/bin/python3 bench/video_bench.py [--videos N] [--seed S] [--keep DIR] [--details]
 """
 
 import argparse
@@ -146,7 +146,7 @@ def _near(found, expected, tolerance):
     return matched, len(found)
 
 
-def report(scored):
+def report(scored, details=False):
     rows = {fps: dict(windows=0, found=0, offsets=[], drifts=[], slips=[0, 0, 0],
                       stutters=[0, 0, 0], seconds=0.0, frames=0, verdict=[0, 0])
             for fps in FRAME_RATES}
@@ -168,12 +168,19 @@ def report(scored):
             window = by_name.get(display.name)
             if window is None:
                 continue
+            misses = []
             if len(clocks) == 1 and not display.swap_interval_ms:
-                row["offsets"].append(abs(window.offset_ms - offsets[display.name]))
-            if window.drift is not None:
+                error = abs(window.offset_ms - offsets[display.name])
+                row["offsets"].append(error)
+                if error > 1.0:
+                    misses.append(f"offset {window.offset_ms:.2f} ms, truth "
+                                  f"{offsets[display.name]:.2f}")
+            if window.drift is not None and not display.swap_interval_ms:
                 expected = display.refresh_hz - next(
                     d.refresh_hz for d in scene.displays if d.name == reference)
                 row["drifts"].append(abs(window.drift - expected))
+                if abs(window.drift - expected) > 0.005:
+                    misses.append(f"drift {window.drift:+.4f}, truth {expected:+.4f}")
             matched, invented = _near([s + 0 for s in window.slips], slips[display.name],
                                       frame_ms)
             row["slips"][0] += matched
@@ -185,6 +192,12 @@ def report(scored):
             row["stutters"][0] += matched
             row["stutters"][1] += len(expected)
             row["stutters"][2] += invented
+            if matched < len(expected) or invented:
+                misses.append(f"stutters {[round(s.moment_ms) for s in window.stutters]}, "
+                              f"truth {[round(m) for m in expected]}")
+            if misses and details:
+                print(f"video {seed} ({scene.kind}, {scene.camera.fps:g} fps) window "
+                      f"{display.name}: {'; '.join(misses)}")
         row["seconds"] += spent
         row["frames"] += result.frames
         expected_sync = scene.kind in ("in sync", "stutters together")
@@ -239,6 +252,8 @@ def main():
     parser.add_argument("--videos", type=int, default=36)
     parser.add_argument("--seed", type=int, default=0)
     parser.add_argument("--keep", metavar="DIR")
+    parser.add_argument("--details", action="store_true",
+                        help="name every window that misses a target, and how")
     parser.add_argument("--read", metavar="VIDEO", help=argparse.SUPPRESS)
     settings = parser.parse_args()
     if settings.read:
@@ -247,7 +262,7 @@ def main():
     seeds = range(settings.seed, settings.seed + settings.videos)
     with Pool(2) as pool:
         scored = pool.starmap(score, [(seed, settings.keep) for seed in seeds])
-    report(scored)
+    report(scored, settings.details)
     speed_and_memory()
 
 
