@@ -102,8 +102,8 @@ def summary(result):
         lines.append("* on a clock of its own (another machine): its offset is against the "
                      "windows of its own clock only")
     lines.append(f"{result.frames} frames, {result.duration_ms / 1000:.2f} s; camera readout "
-                 f"{result.readout_ms:.1f} ms ({result.readout_source}); offsets are ms behind the leading "
-                 f"window, drift is against window {result.reference}")
+                 f"{result.readout_ms:.1f} ms ({result.readout_source}); offsets are ms behind "
+                 f"the leading window, drift is against window {result.reference}")
     for window in result.windows:
         if window.stutters:
             lines.append(f"window {window.name} stutters at (s): "
