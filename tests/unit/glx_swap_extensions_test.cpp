@@ -4,6 +4,7 @@
 #include "gl/glx_swap_extensions.h"
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,12 @@ struct IntervalCase
     std::optional<bool> expected;
     std::vector<std::string> calls;
 };
+
+// Names each case in the test's output by its extension string and interval.
+void PrintTo(const IntervalCase& c, std::ostream* out)
+{
+    *out << '"' << c.extensions << "\" interval " << c.interval;
+}
 
 class GlxSwapInterval : public testing::TestWithParam<IntervalCase>
 {
