@@ -51,9 +51,10 @@ class AnalyserOnScreenshots(EndToEndTest):
             self.assertEqual([b for b in window["breaks"] if b["kind"] == "tear"], [])
 
 
-class AnalyserOnRecording(EndToEndTest):
+class AnalyserOnVideoRecording(EndToEndTest):
     """The virtual display recorded into a video while the tool runs, as a camera would film
-    a wall. Its frames are whole copies of the screen, with no scan-out to see."""
+    a wall. Its frames are whole copies of the screen, with no scan-out to see. (Named to run
+    after the screenshot test: under Wine, the probe answered slowly right after a recording.)"""
 
     SECONDS = 3
 
