@@ -134,13 +134,7 @@ def _inspect_photo(path, groups, settings):
             print(f"inspect: {error}", file=sys.stderr)
     if settings.plot:
         print("inspect: --plot draws a video's course; a photo has none", file=sys.stderr)
-    for name in result.missing:
-        print(f"inspect: window {name} was not found in the photo", file=sys.stderr)
-    if settings.json:
-        print(json.dumps(report.result_json(result, path)))
-    else:
-        print(report.summary(result))
-    return IN_SYNC if result.in_sync else NOT_IN_SYNC
+    return _print_result(result, path, settings, report, "photo")
 
 
 def _inspect_video(path, groups, settings):
@@ -169,10 +163,16 @@ def _inspect_video(path, groups, settings):
             print(f"inspect: cannot draw the plot: {error}", file=sys.stderr)
     if settings.annotate:
         print("inspect: --annotate marks a photo; for a video use --plot", file=sys.stderr)
+    return _print_result(result, path, settings, video_report, "video")
+
+
+def _print_result(result, path, settings, form, source):
+    """The groups not found on standard error, the result in the form asked for, and the exit
+    status that tells the verdict."""
     for name in result.missing:
-        print(f"inspect: window {name} was not found in the video", file=sys.stderr)
+        print(f"inspect: window {name} was not found in the {source}", file=sys.stderr)
     if settings.json:
-        print(json.dumps(video_report.result_json(result, path)))
+        print(json.dumps(form.result_json(result, path)))
     else:
-        print(video_report.summary(result))
+        print(form.summary(result))
     return IN_SYNC if result.in_sync else NOT_IN_SYNC

@@ -75,11 +75,13 @@ def summary(result):
                  f"({DIRECTIONS[result.direction]}), {result.refresh_hz:g} Hz")
     for number, note in enumerate(notes, 1):
         lines.append(f"{number}. {note}")
-    for warning in result.warnings:
-        lines.append(f"note: {warning}")
-    for name in result.missing:
-        lines.append(f"not found: {name}")
-    lines.append("")
-    lines.append("verdict: " + ("IN SYNC" if result.in_sync else "NOT IN SYNC"))
-    lines += [f"  - {reason}" for reason in result.reasons]
-    return "\n".join(lines)
+    return "\n".join(lines + verdict_lines(result))
+
+
+def verdict_lines(result):
+    """The notes, the groups not found, and the verdict with its reasons, of a photo's or a
+    video's result."""
+    lines = [f"note: {warning}" for warning in result.warnings]
+    lines += [f"not found: {name}" for name in result.missing]
+    lines += ["", "verdict: " + ("IN SYNC" if result.in_sync else "NOT IN SYNC")]
+    return lines + [f"  - {reason}" for reason in result.reasons]

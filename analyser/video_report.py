@@ -4,7 +4,7 @@ import math
 
 import numpy as np
 
-from analyser.report import _cell, _number
+from analyser.report import _cell, _number, verdict_lines
 
 
 def _seconds(values):
@@ -111,13 +111,7 @@ def summary(result):
                          f" (refreshes seen: {window.refreshes_seen:.0%})")
         if window.slips:
             lines.append(f"window {window.name} slips a frame at (s): {_times(window.slips)}")
-    for warning in result.warnings:
-        lines.append(f"note: {warning}")
-    for name in result.missing:
-        lines.append(f"not found: {name}")
-    lines.append("")
-    lines.append("verdict: " + ("IN SYNC" if result.in_sync else "NOT IN SYNC"))
-    lines += [f"  - {reason}" for reason in result.reasons]
+    lines += verdict_lines(result)
     for start, length in result.lost:
         lines.append(f"  sync lost at {start / 1000:.2f} s for {length / 1000:.2f} s")
     marks = "".join("+" if ok else "x" for _, ok, _ in result.seconds)
