@@ -1,6 +1,16 @@
 """Small camera-model scenes for the tests: known walls seen by a known camera."""
 
+import os
+
 from camera import Camera, Display
+
+
+def write_file(folder, name, data):
+    """Writes data to a file of that name in folder; returns its path."""
+    path = os.path.join(folder, name)
+    with open(path, "wb") as out:
+        out.write(data)
+    return path
 
 
 def wall(count=2, size=(1280, 720), **changes):

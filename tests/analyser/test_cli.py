@@ -15,7 +15,7 @@ import numpy as np
 from camera import photograph
 
 from tests.analyser import ROOT
-from tests.analyser.scenes import camera, wall
+from tests.analyser.scenes import camera, wall, write_file
 
 GROUPS = ["0", "0", "1280", "720", "V", "1280", "0", "1280", "720", "V"]
 
@@ -47,10 +47,7 @@ class Command(unittest.TestCase):
 
     @classmethod
     def file(cls, name, data):
-        path = os.path.join(cls.folder.name, name)
-        with open(path, "wb") as out:
-            out.write(data)
-        return path
+        return write_file(cls.folder.name, name, data)
 
     def test_json_and_annotated_photo_carry_the_findings(self):
         annotated = os.path.join(self.folder.name, "out.png")

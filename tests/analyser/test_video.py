@@ -13,6 +13,7 @@ import numpy as np
 from analyser import video, video_io
 from video_camera import VideoCamera, VideoDisplay, film
 
+from tests.analyser.scenes import write_file
 from tests.analyser.test_cli import run
 
 START_MS = 2000.0
@@ -46,10 +47,7 @@ class Videos(unittest.TestCase):
         cls.folder.cleanup()
 
     def _file(self, name, data):
-        path = os.path.join(self.folder.name, name)
-        with open(path, "wb") as file:
-            file.write(data)
-        return path
+        return write_file(self.folder.name, name, data)
 
     def test_a_lone_stutter_is_found_placed_and_judged(self):
         clip = video_io.Video(self.path)
