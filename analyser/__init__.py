@@ -8,3 +8,6 @@ Coordinate conventions used throughout:
   outline at u = 0 .. width and v = 0 .. height (pixel edges at whole numbers);
 - times in milliseconds unless a name says otherwise.
 """
+
+# The version of the tool and of the analyser alike: CMake reads it from here too.
+__version__ = "1.0.0"

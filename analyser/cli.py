@@ -8,7 +8,7 @@ import json
 import os
 import sys
 
-from analyser import annotate, photo_io, report, video, video_io, video_report
+from analyser import __version__, annotate, photo_io, report, video, video_io, video_report
 from analyser.photo import NothingToRead, analyse
 
 IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC = 0, 1, 2, 3
@@ -35,6 +35,7 @@ def _parser():
                         help="the displays' refresh rate (default 60)")
     parser.add_argument("--readout", metavar="MS", type=float,
                         help="the camera's top-to-bottom sensor readout time")
+    parser.add_argument("--version", action="version", version=f"varnel-inspect {__version__}")
     return parser
 
 
@@ -86,8 +87,10 @@ def parse_groups(words):
     return groups
 
 
-def main(argv):
+def main(argv=None):
+    """The command on argv (by default the process's arguments); returns the exit status."""
     parser = _parser()
+    argv = sys.argv[1:] if argv is None else argv
     options, words = split_arguments(argv)
     try:
         settings = parser.parse_args(options)

@@ -14,6 +14,7 @@ packages=(
     python3-numpy python3-opencv               # the photo and video analyser
     python3-matplotlib ffmpeg                  # its plots; the camera model's videos
     python3-pycodestyle python3-pyflakes       # its style check
+    python3-pip python3-setuptools python3-wheel python3-venv  # its wheel, built offline
     clang lld                                  # the Windows program by a second compiler
     npm                                        # the workflow files' schema check
     valgrind                                   # the benchmark's instruction counts

@@ -14,15 +14,23 @@ import numpy as np
 
 from camera import photograph
 
-from tests.analyser import ROOT
+from tests.analyser import INSTALLED, ROOT
 from tests.analyser.scenes import camera, wall, write_file
 
 GROUPS = ["0", "0", "1280", "720", "V", "1280", "0", "1280", "720", "V"]
 
 
+def command():
+    """The analyser's command: the installed varnel-inspect beside the interpreter, or the
+    clone's package run as a module."""
+    if INSTALLED:
+        return [os.path.join(os.path.dirname(sys.executable), "varnel-inspect")]
+    return [sys.executable, "-m", "analyser"]
+
+
 def run(*args):
-    done = subprocess.run([sys.executable, "-m", "analyser", *args], cwd=ROOT,
-                          capture_output=True, text=True, timeout=120)
+    done = subprocess.run([*command(), *args], cwd=ROOT, capture_output=True, text=True,
+                          timeout=120)
     return done.returncode, done.stdout, done.stderr
 
 
