@@ -6,6 +6,7 @@ from itertools import permutations
 import numpy as np
 
 MAX_MATCHED = 7  # beyond this many windows, matching by every assignment takes too long
+SHAPE_WEIGHT = 4.0  # how much a window's shape counts beside the layout's fit
 
 
 def reading_order(centres):
@@ -28,6 +29,31 @@ def reading_order(centres):
     return [int(i) for row in rows for i in sorted(row, key=lambda i: centres[i, 0])]
 
 
+def spacings(groups):
+    """The spacings that walls made of the groups' windows may show, along x and along y: for
+    every box spanned by two groups and filled by the groups inside it, the positions of
+    their edges as fractions of its span (0 and 1 included). Equal spacings need none."""
+    rects = [(g[0], g[1], g[0] + g[2], g[1] + g[3]) for g in groups]
+    found = (set(), set())
+    for first in rects:
+        for second in rects:
+            box = (min(first[0], second[0]), min(first[1], second[1]),
+                   max(first[2], second[2]), max(first[3], second[3]))
+            inside = [r for r in rects if r[0] >= box[0] and r[1] >= box[1] and
+                      r[2] <= box[2] and r[3] <= box[3]]
+            area = sum((r[2] - r[0]) * (r[3] - r[1]) for r in inside)
+            if area != (box[2] - box[0]) * (box[3] - box[1]):
+                continue
+            for axis in (0, 1):
+                span = box[axis + 2] - box[axis]
+                edges = sorted({r[axis] for r in inside} | {r[axis + 2] for r in inside})
+                fractions = tuple(round((e - box[axis]) / span, 6) for e in edges)
+                if len(fractions) > 2 and not np.allclose(
+                        np.diff(fractions), 1 / (len(fractions) - 1)):
+                    found[axis].add(fractions)
+    return tuple(tuple(sorted(axis)) for axis in found)
+
+
 def _similarity_residual(source, target):
     """Least-squares fit target = a * source + b with complex a, b (scale, rotation, shift):
     returns the summed squared residual relative to the target's spread, and a."""
@@ -41,15 +67,21 @@ def _similarity_residual(source, target):
     return float(residual), a
 
 
-def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths):
+def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths,
+                 desktop_aspects=None, photo_aspects=None):
     """Pairs groups with windows found: a list of (group index, found index) for as many as the
     smaller of the two sets, chosen so that the layout on the desktop maps best onto the photo
-    by scale, rotation and shift, with the desktop's x and y keeping their directions and the
-    layout's scale that of the windows themselves."""
+    by scale, rotation and shift, with the desktop's x and y keeping their directions, the
+    layout's scale that of the windows themselves, and each window's shape its group's (as far
+    as the camera's angle keeps it; aspects are width over height)."""
     desktop = np.asarray(desktop_centres, float)
     photo = np.asarray(photo_centres, float)
     desktop_widths = np.asarray(desktop_widths, float)
     photo_widths = np.asarray(photo_widths, float)
+    shapes = np.zeros((len(desktop), len(photo)))
+    if desktop_aspects is not None and photo_aspects is not None:
+        shapes = SHAPE_WEIGHT * np.log(np.asarray(photo_aspects, float)[None, :]
+                                       / np.asarray(desktop_aspects, float)[:, None]) ** 2
     pairs = min(len(desktop), len(photo))
     if pairs == 0:
         return []
@@ -65,7 +97,8 @@ def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths):
             zip(range(pairs), chosen))
         groups, found = (list(side) for side in zip(*pairing))
         size_scale = photo_widths[found].sum() / desktop_widths[groups].sum()
-        cost = _layout_cost(desktop[groups], photo[found], size_scale)
+        cost = _layout_cost(desktop[groups], photo[found], size_scale) + shapes[
+            groups, found].sum()
         if cost < best_cost:
             best, best_cost = pairing, cost
     return best

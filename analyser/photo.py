@@ -18,6 +18,8 @@ READOUT_HEIGHT_SHARE = 0.05
 # A reading whose bars stray more than this (window pixels) from a right outline's is not used.
 MAX_DOUBT_PX = 12.0
 CLEAR_READING_PX = 4.0  # a reading this close to the pattern needs no other outline tried
+NO_PATTERN_PX = 100.0  # a reading that strays this far (window pixels) holds no window
+PLAUSIBLE_SAMPLES = (1.0, 0.75)  # per photo pixel, enough to tell a window from none
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
@@ -78,6 +80,7 @@ class Result:
     readout_ms: float  # None when not given
     direction: int  # +1 bars moving right and up, -1 left and down, 0 unknown
     missing: list  # names of groups given that no window in the photo matches
+    unreadable: list = field(default_factory=list)  # names of windows found but not read
     in_sync: bool = False
     reasons: list = field(default_factory=list)
     warnings: list = field(default_factory=list)
@@ -98,25 +101,32 @@ def group_name(group):
 def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     """Everything the photo (BGR, uint8) tells. groups: the tool's argument groups as
     (x, y, width, height, mode) tuples, or none. Raises NothingToRead."""
-    found, green, too_small = locate.find_windows(photo)
+    found, green, too_small = locate.find_windows(photo, groups)
     if not found and too_small:
         raise NothingToRead("the test pattern in the photo is too small to read: take it "
                             "closer, or with more pixels")
     if not found:
         raise NothingToRead("no test pattern found in the photo")
-    level = locate.green_level(green)
+    brightness = cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32)
+    refresh_ms = 1000.0 / refresh_hz
+    found = [outlines for outlines in found
+             if _reads_as_pattern(green, brightness, outlines, refresh_ms)]
     named, missing = _name_windows(found, groups)
     photo_height = photo.shape[0]
-    windows = [best_reading(green, level, outlines, name, group, 1000.0 / refresh_hz)
-               for outlines, name, group in named]
-    windows = [w for w in windows if w is not None]
+    windows, unreadable = [], []
+    for outlines, name, group in named:
+        window = best_reading(green, brightness, outlines, name, group, refresh_ms)
+        if window is None:
+            unreadable.append(name)
+        else:
+            windows.append(window)
     if not windows:
         raise NothingToRead("the test pattern in the photo is too small or unclear to read")
     for window in windows:
         read = _read_ms(readout_ms, window.photo_y, photo_height)
         window.newer_above = read[-1] - read[0] < 1000.0 / refresh_hz
     result = Result(windows, refresh_hz, readout_ms, _direction(windows, 1000.0 / refresh_hz),
-                    missing)
+                    missing, unreadable)
     _time_windows(result, photo_height)
     _warn(result, photo_height)
     _judge(result)
@@ -133,7 +143,10 @@ def _name_windows(found, groups):
                 for n, i in enumerate(layout.reading_order(centres))], []
     desktop = [(g[0] + g[2] / 2, g[1] + g[3] / 2) for g in groups]
     widths = [np.linalg.norm(q[1] - q[0]) + np.linalg.norm(q[2] - q[3]) for q in quads]
-    pairs = layout.match_groups(desktop, centres, [2 * g[2] for g in groups], widths)
+    heights = [np.linalg.norm(q[3] - q[0]) + np.linalg.norm(q[2] - q[1]) for q in quads]
+    pairs = layout.match_groups(desktop, centres, [2 * g[2] for g in groups], widths,
+                                [g[2] / g[3] for g in groups],
+                                [w / max(h, 1e-9) for w, h in zip(widths, heights)])
     named = [(found[f], group_name(groups[g]), groups[g]) for g, f in pairs]
     matched = {f for _, f in pairs}
     extra = [i for i in layout.reading_order(centres) if i not in matched]
@@ -150,12 +163,20 @@ def _estimated_size(quad):
     return int(round(ASSUMED_HEIGHT * aspect)), ASSUMED_HEIGHT
 
 
-def best_reading(green, level, outlines, name, group, refresh_ms):
+def _reads_as_pattern(green, brightness, outlines, refresh_ms):
+    """Whether a window found reads at all like the pattern, at its estimated size and with
+    few samples: a shape that is no window (a piece of one, or noise) reads as bars that
+    stray by far more than any outline's error can make them."""
+    reading = read_window(green, brightness, outlines[0], "", None, PLAUSIBLE_SAMPLES)
+    return reading is not None and outline_doubt_px(reading, refresh_ms) <= NO_PATTERN_PX
+
+
+def best_reading(green, brightness, outlines, name, group, refresh_ms):
     """The window read through each candidate outline; the one that reads most like the
     pattern, of those that could be read at all."""
     best = None
     for outline in outlines:
-        reading = read_window(green, level, outline, name, group)
+        reading = read_window(green, brightness, outline, name, group)
         if reading is None:
             continue
         reading.doubt_px = outline_doubt_px(reading, refresh_ms)
@@ -184,18 +205,32 @@ def outline_doubt_px(window, refresh_ms):
     return window.bars_disagree_px + bend + unseen + leaps
 
 
-def read_window(green, level, quad, name, group, per_pixel=(2.0, 1.5)):
+def lit_samples(samples):
+    """A window's samples above its panel's black (most of a window is dark panel: the median
+    of a sparse share of them), and a lit bar's light above it (a high percentile: the bars
+    and the frame light about a fiftieth of a window)."""
+    black = float(np.median(samples[::4, ::4]))
+    lit = samples - black
+    return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0)
+
+
+def read_window(outline_map, brightness, quad, name, group, per_pixel=(2.0, 1.5)):
+    """The window whose coarse outline is quad: its frame lines traced on outline_map (the
+    greenness, which neither a bright wall nor glare lights), its bars read from brightness
+    (float32; colour is stored at half the resolution, and so bends a thin bar by pixels).
+    None when too few rows show the vertical bar."""
     if group is not None:
         width, height = group[2], group[3]
     else:
         width, height = _estimated_size(quad)
-    photo_points, window_points = locate.refine_corners(green, quad, width, height)
+    photo_points, window_points = locate.refine_corners(outline_map, quad, width, height)
     to_photo = rectify.window_to_photo(photo_points, window_points)
     if group is None:
-        width, height, to_photo = _size_from_bars(green, level, to_photo, width, height,
-                                                  photo_points)
+        width, height, to_photo = _size_from_bars(outline_map, brightness, to_photo, width,
+                                                  height, photo_points)
     columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
-    samples, u, v, photo_y = rectify.sample(green, to_photo, width, height, columns, rows)
+    samples, u, v, photo_y = rectify.sample(brightness, to_photo, width, height, columns, rows)
+    samples, level = lit_samples(samples)
     vertical = bars.read_vertical_bar(samples, width, level)
     horizontal = bars.read_horizontal_bar(samples, height, level, v)
     offsets = vertical.offset.copy()
@@ -222,19 +257,21 @@ def read_window(green, level, quad, name, group, per_pixel=(2.0, 1.5)):
                   vertical, horizontal, reading, disagree * (width - 9))
 
 
-def _size_from_bars(green, level, to_photo, width, height, photo_points):
+def _size_from_bars(outline_map, brightness, to_photo, width, height, photo_points):
     """Corrects an assumed window size by the bars' thickness, where the photo shows them wide
     enough to measure: a bar is BAR window pixels thick."""
     columns, rows = rectify.grid_size(to_photo, width, height)
-    samples, _, _, _ = rectify.sample(green, to_photo, width, height, columns, rows)
-    measured = bars.read_vertical_bar(samples, width, level).width
+    samples, _, _, _ = rectify.sample(brightness, to_photo, width, height, columns, rows)
+    lit, level = lit_samples(samples)
+    measured = bars.read_vertical_bar(lit, width, level).width
     across, _ = rectify.photo_extent(to_photo, width, height)
     thickness = np.nanmedian(measured) if np.any(~np.isnan(measured)) else np.nan
     if not thickness > 0 or BAR * across / width < 4:
         return width, height, to_photo
     scale = BAR / thickness
     width, height = int(round(width * scale)), int(round(height * scale))
-    _, window_points = locate.refine_corners(green, photo_points, width, height, samples=8)
+    _, window_points = locate.refine_corners(outline_map, photo_points, width, height,
+                                             samples=8)
     return width, height, rectify.window_to_photo(photo_points, window_points)
 
 
@@ -337,6 +374,8 @@ def _judge(result):
     reasons = []
     for name in result.missing:
         reasons.append(f"window {name} was not found in the photo")
+    for name in result.unreadable:
+        reasons.append(f"window {name} was found but its bars cannot be read")
     extra = [w.name for w in result.windows if w.name.startswith("?")]
     if extra:
         reasons.append(f"{len(extra)} window(s) in the photo match no group given")

@@ -19,7 +19,6 @@ from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
 # needs read the bars as well, at less work per frame.
 SAMPLES_PER_PIXEL = (1.5, 1.0)
-LEVELS_EVERY = 15  # frames between measurements of the panels' black and the bars' light
 SEARCH_EVERY_MS = 500.0  # while a window is missing, look for windows this often
 LOST_FRAMES = 3  # a window not read this many frames running is looked for again
 # Compression and the outline's error bend a bar by a pixel or two over the rows of one frame, so
@@ -53,32 +52,6 @@ class Tracked:
     bottom_y: list = field(default_factory=list)
 
 
-def panel_levels(gray, outlines):
-    """The panels' black and the brightness of a lit bar above it, from a grey frame and the
-    windows' outlines (the panels are black but for the thin frame and bars)."""
-    height, width = gray.shape
-    boxes = []
-    for corners in outlines:
-        x0, y0 = np.clip(np.floor(corners.min(axis=0)).astype(int), 0, [width, height])
-        x1, y1 = np.clip(np.ceil(corners.max(axis=0)).astype(int), 0, [width, height])
-        if x1 > x0 and y1 > y0:
-            boxes.append(gray[y0:y1:3, x0:x1:3].ravel())
-    if not boxes:
-        return 0, 255.0
-    black = int(min(np.median(box) for box in boxes))
-    level = float(np.percentile(np.concatenate(boxes), 99.9)) - black
-    return black, max(level, 1.0)
-
-
-def lit_map(gray, black):
-    """How brightly each pixel is lit above the panels' black.
-
-    Windows once found are read from brightness, not greenness: video stores colour at half
-    the resolution and compresses it hard, which bends a thin green bar by pixels, while its
-    brightness keeps every pixel. Inside a window only the pattern is lit."""
-    return cv2.subtract(gray, black).astype(np.float32)
-
-
 class Reader:
     """Reads frame after frame, keeping per window only the few figures the course needs."""
 
@@ -89,7 +62,6 @@ class Reader:
         self.frames = 0
         self.frame_height = None
         self.first_seen = self.last_seen = None
-        self.levels = None  # the panels' black and a lit bar's brightness, now and then
         self.pool = ThreadPoolExecutor(os.cpu_count() or 1)
 
     def read(self, moment_ms, frame):
@@ -99,18 +71,18 @@ class Reader:
             self._search(moment_ms, frame)
         if not self.windows:
             return
-        gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
-        if self.levels is None or self.frames % LEVELS_EVERY == 0:
-            self.levels = panel_levels(gray, [t.corners for t in self.windows.values()])
-        black, level = self.levels
-        lit = lit_map(gray, black)
+        # Windows once found are read from brightness, not greenness: video stores colour at
+        # half the resolution and compresses it hard, which bends a thin green bar by pixels,
+        # while its brightness keeps every pixel. Inside a window only the pattern is lit.
+        brightness = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY).astype(np.float32)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
         tracked_windows = list(self.windows.values())
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
-            lit, level, t.corners, t.name, t.group, SAMPLES_PER_PIXEL), tracked_windows)
+            brightness, brightness, t.corners, t.name, t.group, SAMPLES_PER_PIXEL),
+            tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
                     photo.MAX_DOUBT_PX:
@@ -136,7 +108,6 @@ class Reader:
             found = photo.analyse(frame, self.groups, self.refresh_hz, self.readout_ms)
         except photo.NothingToRead:
             return
-        self.levels = None
         for window in found.windows:
             if not window.reliable:
                 continue

@@ -6,8 +6,11 @@ passed it. A vsync'd window presents a frame at every refresh whose content time
 reading the tool drew it for) lies `lag_frames` refreshes before that refresh began; a tearing
 window swaps on its own cadence whenever a frame is done, also during scan-out. The camera sees
 the wall plane through a pinhole with yaw, pitch and roll, exposes every photo row for the
-exposure time starting at its rolling-shutter moment, and adds what real photos have: bezels,
-the panels' black level and colour cross-talk, glare, vignetting, blur, sensor noise and JPEG.
+exposure time starting at its rolling-shutter moment, and adds what real photos have: bezels
+(none, for panels that abut), the panels' black level and colour cross-talk, glare (a highlight
+or a long reflection across several panels), vignetting, lens distortion and chromatic
+aberration, blur, exposure that may clip, sensor noise, a Bayer mosaic, the camera's tone curve
+and sharpening, and JPEG.
 
 Times are in milliseconds of the tool's clock; photo coordinates have pixel centres at whole
 numbers; window coordinates have the window's outline at 0 .. width and 0 .. height.
@@ -97,9 +100,22 @@ class Camera:
     glare: float = 0.0  # peak of one soft highlight, fraction of full scale
     glare_centre: tuple = (0.3, 0.3)
     vignetting: float = 0.3  # light lost at the photo's corners
-    bezel: float = 60.0  # bezel width between displays, in desktop pixels
+    bezel: float = 60.0  # bezel width between displays, in desktop pixels (0: they abut)
     decoy: bool = False  # a green patch on the wall that is not a display
     seed: int = 0
+    bezel_shade: float = 0.02  # linear light of the bezels
+    glare_radius: float = 0.12  # of the highlight, as a share of the photo's width
+    # A long soft reflection across the wall (a window, a strip light): its peak, angle from
+    # the horizontal and width as a share of the photo's width; it passes the glare centre.
+    glare_band: float = 0.0
+    glare_band_angle_deg: float = 30.0
+    glare_band_width: float = 0.08
+    gain: float = 1.0  # the light reaching the sensor is scaled by this; above full scale clips
+    tone: str = "gamma"  # the tone curve: gamma, srgb, filmic (an S-curve) or flat (log)
+    sharpen: float = 0.0  # strength of the camera's unsharp mask
+    distortion: float = 0.0  # radial k1 at the half-diagonal; negative is barrel
+    aberration: float = 0.0  # lateral chromatic aberration: red and blue scaled by 1 +- this
+    mosaic: bool = False  # a Bayer sensor, its colours interpolated
 
 
 @dataclass
@@ -220,7 +236,7 @@ def place_window(light, display, homography, position, camera):
     frame = outline + np.array([[-1, -1], [1, -1], [1, 1], [-1, 1]]) * camera.bezel / 2
     frame_corners = cv2.perspectiveTransform(frame[None], to_photo)[0]
     cv2.fillConvexPoly(light, np.round(frame_corners * 16).astype(np.int32),
-                       (0.02, 0.02, 0.02), lineType=cv2.LINE_AA, shift=4)
+                       (camera.bezel_shade,) * 3, lineType=cv2.LINE_AA, shift=4)
     return to_photo, corners
 
 
@@ -282,7 +298,8 @@ def photograph(displays, camera, moment_ms):
         if photo_width is None:
             continue
         scan_time = moment_ms + camera.exposure_ms / 2
-        truths.append(Truth(display.name, corners, scan=display.scan_fraction(scan_time),
+        truths.append(Truth(display.name, distorted_points(corners, light.shape, camera),
+                            scan=display.scan_fraction(scan_time),
                             breaks=_breaks(display, row_times + camera.exposure_ms / 2),
                             photo_width=photo_width))
 
@@ -299,27 +316,132 @@ def photograph(displays, camera, moment_ms):
     return data.tobytes(), ".png", truths
 
 
-# The sensor's tone curve, from linear light in 4096 steps to 8 bits.
-_TONE = ((np.linspace(0, 1, 4096) ** (1 / 2.2)) * 255 + 0.5).astype(np.uint8)
+def _gamma(x):
+    return np.asarray(x, float) ** (1 / 2.2)
+
+
+def _srgb(x):
+    x = np.asarray(x, float)
+    return np.where(x <= 0.0031308, 12.92 * x, 1.055 * x ** (1 / 2.4) - 0.055)
+
+
+def _filmic(x):
+    return 0.5 + 0.5 * np.tanh(2.2 * (_gamma(x) - 0.5)) / np.tanh(1.1)
+
+
+def _flat(x):
+    return np.log1p(60 * np.asarray(x, float)) / np.log1p(60)
+
+
+# Tone curves from linear light (0 .. 1) to the photo's values (0 .. 1): a plain gamma of 2.2,
+# sRGB's, a contrasty S-curve as phones apply, and a flat logarithmic one that lifts the shadows
+# (grey blacks).
+TONE_CURVES = {"gamma": _gamma, "srgb": _srgb, "filmic": _filmic, "flat": _flat}
+
+
+def linear_for_tone(name, value):
+    """The linear light that the tone curve turns into value (0 .. 1)."""
+    steps = np.linspace(0, 1, 4096)
+    return float(np.interp(value, TONE_CURVES[name](steps), steps))
+
+
+def _tone_table(name):
+    """The tone curve as a table from linear light in 4096 steps to 8 bits."""
+    return (TONE_CURVES[name](np.linspace(0, 1, 4096)) * 255 + 0.5).astype(np.uint8)
+
+
+_TONES = {name: _tone_table(name) for name in TONE_CURVES}
+
+
+def _glare(light, camera, xs, ys):
+    """Adds a soft highlight round the glare centre, and a long reflection through it."""
+    height, width = light.shape[:2]
+    gx, gy = camera.glare_centre[0] * width, camera.glare_centre[1] * height
+    if camera.glare:
+        radius = camera.glare_radius * width
+        light = light + camera.glare * np.exp(-((xs - gx) ** 2 + (ys - gy) ** 2)
+                                              / (2 * radius ** 2))[..., None]
+    if camera.glare_band:
+        angle = np.radians(camera.glare_band_angle_deg)
+        across = (ys - gy) * np.cos(angle) - (xs - gx) * np.sin(angle)
+        spread = camera.glare_band_width * width
+        light = light + camera.glare_band * np.exp(-across ** 2 / (2 * spread ** 2))[..., None]
+    return light
+
+
+def _lens_scale(points, shape, camera, channel_scale=1.0):
+    """Where the lens takes each point of the undistorted picture from: the factor by which its
+    distance from the photo's centre grows, for points given in distorted photo coordinates."""
+    height, width = shape[:2]
+    centre = np.array([(width - 1) / 2, (height - 1) / 2])
+    half_diagonal = np.hypot(width, height) / 2
+    r2 = np.sum(((points - centre) / half_diagonal) ** 2, axis=-1)
+    return (1 + camera.distortion * r2) * channel_scale, centre
+
+
+def distorted_points(points, shape, camera):
+    """Undistorted photo points (n x 2) where the camera's lens puts them."""
+    points = np.asarray(points, float)
+    if not camera.distortion:
+        return points
+    found = points.copy()
+    for _ in range(10):  # the inverse of the lens's mapping, by fixed-point iteration
+        scale, centre = _lens_scale(found, shape, camera)
+        found = centre + (points - centre) / scale[:, None]
+    return found
+
+
+def _lens(light, camera):
+    """Radial distortion and lateral chromatic aberration: each channel resampled."""
+    height, width = light.shape[:2]
+    grid = np.stack(np.meshgrid(np.arange(width, dtype=np.float32),
+                                np.arange(height, dtype=np.float32)), axis=-1)
+    channels = []
+    for channel, colour_scale in enumerate((1 - camera.aberration, 1.0, 1 + camera.aberration)):
+        scale, centre = _lens_scale(grid, light.shape, camera, colour_scale)
+        source = (centre + (grid - centre) * scale[..., None]).astype(np.float32)
+        channels.append(cv2.remap(np.ascontiguousarray(light[..., channel]), source[..., 0],
+                                  source[..., 1], cv2.INTER_LINEAR,
+                                  borderMode=cv2.BORDER_REFLECT))
+    return np.stack(channels, axis=-1)
+
+
+def _demosaic(light):
+    """What a Bayer sensor records (one colour per pixel: blue, green / green, red) with its
+    colours interpolated back."""
+    sensor = (np.clip(light, 0, 1) * 65535 + 0.5).astype(np.uint16)
+    mosaic = np.empty(light.shape[:2], np.uint16)
+    mosaic[0::2, 0::2] = sensor[0::2, 0::2, 0]
+    mosaic[0::2, 1::2] = sensor[0::2, 1::2, 1]
+    mosaic[1::2, 0::2] = sensor[1::2, 0::2, 1]
+    mosaic[1::2, 1::2] = sensor[1::2, 1::2, 2]
+    return cv2.cvtColor(mosaic, cv2.COLOR_BayerRG2BGR).astype(np.float32) / 65535
 
 
 def _optics(light, camera, rng, normal=None):
-    """Glare, vignetting, blur, noise and the sensor's tone curve: linear light to 8-bit BGR.
-    normal(shape) draws standard normal float32 noise (by default from rng)."""
+    """Glare, vignetting, the lens, blur, exposure, noise, the sensor's mosaic, tone curve and
+    sharpening: linear light to 8-bit BGR. normal(shape) draws standard normal float32 noise
+    (by default from rng)."""
     height, width = light.shape[:2]
     ys = np.arange(height, dtype=np.float32)[:, None]
     xs = np.arange(width, dtype=np.float32)[None, :]
-    if camera.glare:
-        gx, gy = camera.glare_centre[0] * width, camera.glare_centre[1] * height
-        radius = 0.12 * width
-        light = light + camera.glare * np.exp(-((xs - gx) ** 2 + (ys - gy) ** 2)
-                                              / (2 * radius ** 2))[..., None]
+    light = _glare(light, camera, xs, ys)
     distance = ((xs - width / 2) ** 2 + (ys - height / 2) ** 2) / ((width / 2) ** 2
                                                                    + (height / 2) ** 2)
     light = light * (1 - camera.vignetting * distance)[..., None]
+    if camera.distortion or camera.aberration:
+        light = _lens(light, camera)
     if camera.blur_px > 0:
         light = cv2.GaussianBlur(light, (0, 0), camera.blur_px)
+    if camera.gain != 1.0:
+        light = light * np.float32(camera.gain)
     normal = normal or (lambda shape: rng.normal(0, 1, shape).astype(np.float32))
     light = light + camera.noise * normal(light.shape)
     light = light + np.sqrt(np.clip(light, 0, None)) * camera.noise * normal(light.shape)
-    return _TONE[np.clip(light * 4095 + 0.5, 0, 4095).astype(np.uint16)]
+    if camera.mosaic:
+        light = _demosaic(light)
+    photo = _TONES[camera.tone][np.clip(light * 4095 + 0.5, 0, 4095).astype(np.uint16)]
+    if camera.sharpen:
+        soft = cv2.GaussianBlur(photo, (0, 0), 1.2)
+        photo = cv2.addWeighted(photo, 1 + camera.sharpen, soft, -camera.sharpen, 0)
+    return photo

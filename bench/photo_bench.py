@@ -1,199 +1,336 @@
-"""Scores the photo analyser on photos made by the camera model from known truth, and prints
-the figures side by side: windows found and named, lag, scan-position and break errors, the
-verdict, and the time to analyse a 12-megapixel photo.
+"""Scores the photo analyser on photos made by the camera model from known truth, for both
+families of walls (ours, and walls and cameras unlike ours), and prints the figures side by
+side: windows found and named, windows not judged, verdicts, lag, scan-position and break
+errors, and the time to analyse a 12-megapixel photo. With --against REV it scores the
+analyser of that git revision on the very same photos, in the same run.
 
-    /usr/bin/python3 bench/photo_bench.py [--photos N] [--seed S] [--save DIR]
+    /usr/bin/python3 bench/photo_bench.py [--photos N] [--seed S] [--against REV] [--keep DIR]
+
+The photos are made once into a scratch folder; each analyser reads them in worker processes
+of its own (so that two versions of the package never meet in one interpreter).
 """
 
 import argparse
+import json
 import os
+import pickle
+import subprocess
 import sys
+import tempfile
 import time
 from multiprocessing import Pool
 
 import numpy as np
 
-sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                os.path.dirname(os.path.abspath(__file__))]
-
-from analyser import photo_io  # noqa: E402
-from analyser.photo import NothingToRead, analyse  # noqa: E402
-from analyser.timing import circular_spread  # noqa: E402
-from camera import photograph  # noqa: E402
-from photo_scenes import random_scene  # noqa: E402
-
+BENCH = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(BENCH)
 LARGE_PX = 500  # windows at least this wide in the photo are held to the lag target
 VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen,
 VISIBLE_PHOTO_PX = 0.6  # nor smaller than this in the photo,
-EDGE_SHARE = 0.03  # nor this close to a window's top or bottom
+EDGE_SHARE = 0.03  # nor this close to a window's top or bottom,
+HIDDEN_SHARE = 0.01  # and this close they cannot be: between the two, either verdict is right
 SPEED_PHOTOS = 20  # 12-megapixel photos timed
+VERDICTS = ("in sync", "not in sync", "cannot tell")
 
 
-def truth_verdict(truths, displays):
-    """The verdict a photo can support: scan positions compared where a boundary shows."""
-    lags_ok = all(t.lag_frames < 0.5 for t in truths)
-    scans = [t.scan for t, d in zip(truths, displays)
-             if any(kind == "scan" for _, kind, _ in visible_breaks(t, d))]
-    scans_ok = circular_spread(scans) <= 0.1
-    tears = any(kind == "tear" for t, d in zip(truths, displays)
-                for _, kind, _ in visible_breaks(t, d))
-    return lags_ok and scans_ok and not tears
-
-
-def visible_breaks(truth, display):
-    """Truth breaks a photo can show: (row, kind, jump in window pixels)."""
+def _visible(truth, display, edge_share):
+    """Truth breaks the photo can show: (row, kind, jump in window pixels)."""
     scale = truth.photo_width / display.width
     return [(row, kind, jump) for row, kind, jump in truth.breaks
             if jump >= max(VISIBLE_JUMP_PX, VISIBLE_PHOTO_PX / scale)
-            and EDGE_SHARE * display.height <= row <= (1 - EDGE_SHARE) * display.height]
+            and edge_share * display.height <= row <= (1 - edge_share) * display.height]
 
 
-def score(seed):
-    scene = random_scene(seed)
+def visible_breaks(truth, display):
+    return _visible(truth, display, EDGE_SHARE)
+
+
+def truth_verdicts(truths, displays):
+    """The verdicts the photo supports, as a set: out of sync where a lag, a tear or the scan
+    positions read show it; cannot tell where no such thing shows but a window's scan-out
+    boundary does not show while it would tell; a boundary close to a window's edge may show
+    or not, so both answers are right there."""
+    def judged(edge_share):
+        scans = [t.scan for t, d in zip(truths, displays)
+                 if any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share))]
+        tears = any(kind == "tear" for t, d in zip(truths, displays)
+                    for _, kind, _ in _visible(t, d, edge_share))
+        if any(t.lag_frames >= 0.5 for t in truths) or tears or circular_spread(scans) > 0.1:
+            return "not in sync"
+        return "cannot tell" if 1 < len(truths) and len(scans) < len(truths) else "in sync"
+    return {judged(EDGE_SHARE), judged(HIDDEN_SHARE)}
+
+
+def circular_spread(fractions):
+    points = np.sort(np.mod(fractions, 1.0))
+    if len(points) < 2:
+        return 0.0
+    return float(1.0 - np.diff(np.concatenate([points, points[:1] + 1.0])).max())
+
+
+def verdict_of(result):
+    """The analyser's verdict; an analyser of before the three answers says in_sync only."""
+    if result is None:
+        return "cannot tell"
+    return getattr(result, "verdict", None) or ("in sync" if result.in_sync else "not in sync")
+
+
+def evaluate(scene, truths, result):
+    """Per-photo figures: counts, lists of errors and flags."""
+    out = {"expected": len(truths), "found_right": 0, "unjudged": 0, "all_named": False,
+           "lag_errors": [], "lag_errors_all": [], "scan_errors": [], "scan_missed": 0,
+           "scan_invented": 0, "breaks_expected": 0, "breaks_found": 0, "tears_invented": 0,
+           "truth": sorted(truth_verdicts(truths, scene.displays)),
+           "verdict": verdict_of(result), "family": scene.family}
+    if result is None:
+        return out
+    by_name = {w.name: w for w in result.windows}
+    tolerance = 0.05 * max(scene.camera.photo_size)
+    right = [t for t in truths if t.name in by_name and
+             np.linalg.norm(by_name[t.name].centre - t.corners.mean(0)) < tolerance]
+    out["found_right"] = len(right)
+    out["all_named"] = len(right) == len(truths) == len(result.windows)
+    judged = [t for t in right if by_name[t.name].reliable]
+    out["unjudged"] = len(right) - len(judged)
+    if judged:
+        _lag_errors(out, judged, by_name, result.sign_known)
+    for truth, display in zip(truths, scene.displays):
+        if truth in right:
+            _break_figures(out, truth, display, by_name[truth.name])
+    return out
+
+
+def _lag_errors(out, judged, by_name, sign_known):
+    measured = np.array([by_name[t.name].lag_frames for t in judged])
+    expected = np.array([t.lag_frames for t in judged])
+    # Lags count from the leading window, which may itself be misread: compare them up to a
+    # common offset, the median one, so that one misread window does not spoil the others.
+    errors = measured - expected - np.median(measured - expected)
+    if not sign_known:
+        mirrored = -measured - expected - np.median(-measured - expected)
+        errors = min(errors, mirrored, key=lambda e: np.abs(e).max())
+    for truth, error in zip(judged, errors):
+        out["lag_errors_all"].append(float(abs(error)))
+        if truth.photo_width >= LARGE_PX:
+            out["lag_errors"].append(float(abs(error)))
+
+
+def _break_figures(out, truth, display, window):
+    boundary = any(k == "scan" for _, k, _ in truth.breaks)
+    if window.scan is not None and boundary:
+        difference = abs(truth.scan - window.scan)
+        out["scan_errors"].append(float(min(difference, 1 - difference)))
+    elif window.scan is None and any(k == "scan" for _, k, _ in visible_breaks(truth, display)):
+        out["scan_missed"] += 1
+    elif window.scan is not None and not boundary:
+        out["scan_invented"] += 1
+    tolerance = 0.02 * display.height
+    for row, _, _ in visible_breaks(truth, display):
+        out["breaks_expected"] += 1
+        out["breaks_found"] += any(abs(b.row - row) <= tolerance for b in window.breaks)
+    for tear in window.tears:
+        if not any(abs(tear.row - row) <= tolerance and kind == "tear"
+                   for row, kind, _ in truth.breaks):
+            out["tears_invented"] += 1
+
+
+# --- Making the photos (the main process) ---
+
+def _make(job):
+    family, seed, folder = job
+    from camera import photograph
+    from photo_scenes import scene_of
+    scene = scene_of(family, seed)
     data, suffix, truths = photograph(scene.displays, scene.camera, scene.moment_ms)
-    photo = photo_io.decode(data)
-    try:
-        result = analyse(photo, *_settings(scene))
-    except NothingToRead:
-        result = None
-    return scene, truths, result, photo.shape[1] * photo.shape[0], data, suffix
+    stem = os.path.join(folder, f"{family.replace(' ', '-')}-{seed}")
+    with open(stem + suffix, "wb") as out:
+        out.write(data)
+    with open(stem + ".truth", "wb") as out:
+        pickle.dump((scene, truths, stem + suffix), out)
+    return stem + ".truth"
 
+
+def make_photos(families, seeds, folder):
+    jobs = [(family, seed, folder) for family in families for seed in seeds]
+    with Pool(2) as pool:
+        return pool.map(_make, jobs)
+
+
+# --- Scoring them with one analyser (a worker process of its own) ---
 
 def _settings(scene):
     """What a user would give the analyser for the scene: groups, refresh rate, readout."""
     return [d.group for d in scene.displays], scene.refresh_hz, scene.camera.readout_ms or None
 
 
-def time_analysis(scene, data):
-    """Seconds of wall-clock time to read and analyse one photo file, on an idle machine."""
-    started = time.perf_counter()
+def _analysed(scene, path):
+    from analyser import photo_io
+    from analyser.photo import NothingToRead, analyse
     try:
-        analyse(photo_io.decode(data), *_settings(scene))
+        return analyse(photo_io.read(path), *_settings(scene))
     except NothingToRead:
-        pass
-    return time.perf_counter() - started
+        return None
 
 
-def evaluate(scene, truths, result):
-    """Per-photo figures: dict of lists and flags."""
-    out = {"found": 0, "expected": len(truths), "unjudged": 0, "named": False, "extra": 0,
-           "lag_errors": [], "lag_errors_all": [],
-           "scan_errors": [], "scan_missed": 0, "scan_invented": 0, "breaks_expected": 0,
-           "breaks_found": 0, "tears_invented": 0, "verdict_right": False}
-    truth_sync = truth_verdict(truths, scene.displays)
-    if result is None:
-        out["verdict_right"] = False
-        return out
-    by_name = {w.name: w for w in result.windows}
-    out["found"] = sum(1 for t in truths if t.name in by_name)
-    named = all(t.name in by_name and np.linalg.norm(by_name[t.name].centre - t.corners.mean(0))
-                < 0.05 * max(scene.camera.photo_size) for t in truths)
-    out["named"] = named and len(result.windows) == len(truths)
-    out["extra"] = len(result.windows) - len(truths)
-    out["verdict_right"] = result.in_sync == truth_sync
-    if not named:
-        return out
-    judged = [t for t in truths if by_name[t.name].reliable]
-    out["unjudged"] = len(truths) - len(judged)
-    measured = np.array([by_name[t.name].lag_frames for t in judged])
-    expected = np.array([t.lag_frames for t in judged])
-    # Lags count from the leading window, which may itself be misread: compare them up to a
-    # common offset, the median one, so that one misread window does not spoil the others.
-    errors = measured - expected - np.median(measured - expected)
-    if not result.sign_known:
-        mirrored = -measured - expected - np.median(-measured - expected)
-        errors = min(errors, mirrored, key=lambda e: np.abs(e).max())
-    for truth, error in zip(judged, errors):
-        out["lag_errors_all"].append(abs(error))
-        if truth.photo_width >= LARGE_PX:
-            out["lag_errors"].append(abs(error))
-    for truth, display in zip(truths, scene.displays):
-        window = by_name[truth.name]
-        boundary = any(k == "scan" for _, k, _ in truth.breaks)
-        if window.scan is not None and boundary:
-            difference = abs(truth.scan - window.scan)
-            out["scan_errors"].append(min(difference, 1 - difference))
-        elif window.scan is None and any(k == "scan" for _, k, _ in visible_breaks(
-                truth, display)):
-            out["scan_missed"] += 1
-        elif window.scan is not None and not boundary:
-            out["scan_invented"] += 1
-        tolerance = 0.02 * display.height
-        for row, kind, _ in visible_breaks(truth, display):
-            out["breaks_expected"] += 1
-            out["breaks_found"] += any(abs(b.row - row) <= tolerance for b in window.breaks)
-        for tear in window.tears:
-            if not any(abs(tear.row - row) <= tolerance and kind == "tear"
-                       for row, kind, _ in truth.breaks):
-                out["tears_invented"] += 1
-    return out
+def _score(truth_file):
+    with open(truth_file, "rb") as source:
+        scene, truths, path = pickle.load(source)
+    figures = evaluate(scene, truths, _analysed(scene, path))
+    figures["pixels"] = int(np.prod(scene.camera.photo_size))
+    figures["file"] = path
+    return figures
+
+
+def score_all(truth_files):
+    """Prints one JSON object per photo, then the seconds each large photo took."""
+    with Pool(2) as pool:
+        for figures in pool.imap(_score, truth_files):
+            print(json.dumps(figures))
+    large = []
+    for truth_file in truth_files:
+        with open(truth_file, "rb") as source:
+            scene, _, path = pickle.load(source)
+        if np.prod(scene.camera.photo_size) >= 11e6 and len(large) < SPEED_PHOTOS:
+            large.append((scene, path))
+    # Timed one at a time once the others are done, so that they do not share the cores.
+    for scene, path in large:
+        started = time.perf_counter()
+        _analysed(scene, path)
+        print(json.dumps({"seconds": time.perf_counter() - started}))
+
+
+def analyser_of(revision, folder):
+    """A folder holding the analyser package of a git revision."""
+    target = os.path.join(folder, f"analyser-{revision}")
+    os.makedirs(target)
+    archive = subprocess.run(["git", "-C", ROOT, "archive", revision, "analyser"],
+                             check=True, capture_output=True).stdout
+    subprocess.run(["tar", "-x", "-C", target], input=archive, check=True)
+    return target
+
+
+def run_scoring(root, truth_files, folder):
+    listing = os.path.join(folder, "photos.json")
+    with open(listing, "w") as out:
+        json.dump(truth_files, out)
+    done = subprocess.run([sys.executable, __file__, "--score", listing, "--root", root],
+                          capture_output=True, text=True, check=True)
+    rows = [json.loads(line) for line in done.stdout.splitlines() if line.startswith("{")]
+    return [r for r in rows if "seconds" not in r], [r["seconds"] for r in rows if "seconds" in r]
+
+
+# --- The table ---
+
+def _share(count, total):
+    return f"{count} of {total} ({100 * count / max(total, 1):.1f} %)"
+
+
+def _percentiles(values, form="{:.3f}"):
+    values = np.asarray(values, float)
+    if not len(values):
+        return "-"
+    return f"{form.format(np.percentile(values, 95))} / {form.format(values.max())}"
+
+
+def figures_of(rows, seconds):
+    def flat(key):
+        return [v for r in rows for v in r[key]]
+
+    def total(key):
+        return sum(r[key] for r in rows)
+
+    settled = [r for r in rows if "cannot tell" not in r["truth"]]
+    unsettled = [r for r in rows if r["truth"] == ["cannot tell"]]
+    return {
+        "photos": str(len(rows)),
+        "windows found and named right": _share(total("found_right"), total("expected")),
+        "windows found but not judged": _share(total("unjudged"), total("expected")),
+        "photos with every window named, none invented": _share(
+            sum(r["all_named"] for r in rows), len(rows)),
+        "verdict right, photos the photo settles": _share(
+            sum(r["verdict"] in r["truth"] for r in settled), len(settled)),
+        "CANNOT TELL, of all photos": _share(
+            sum(r["verdict"] == "cannot tell" for r in rows), len(rows)),
+        "photos it does not settle: IN SYNC or NOT IN SYNC said": _share(
+            sum(r["verdict"] != "cannot tell" for r in unsettled), len(unsettled)),
+        "photos where both answers hold": str(sum(len(r["truth"]) > 1 for r in rows)),
+        "lag error, windows >= 500 px, 95th pct / largest": _percentiles(flat("lag_errors")),
+        "lag error, all windows, 95th pct / largest": _percentiles(flat("lag_errors_all")),
+        "scan position error, 95th pct / largest": _percentiles(flat("scan_errors")),
+        "scan positions missed / reported where none shows":
+            f"{total('scan_missed')} / {total('scan_invented')}",
+        "breaks found within 2 % of the height":
+            _share(total("breaks_found"), total("breaks_expected")),
+        "tears reported where there is none": str(total("tears_invented")),
+        "12-MP photo, seconds, mean / largest":
+            f"{np.mean(seconds):.2f} / {np.max(seconds):.2f} ({len(seconds)})" if seconds
+            else "-",
+    }
+
+
+TARGETS = {
+    "windows found and named right": ">= 99 %",
+    "windows found but not judged": "< 1 %",
+    "verdict right, photos the photo settles": ">= 97 %",
+    "CANNOT TELL, of all photos": "< 5 %",
+    "photos it does not settle: IN SYNC or NOT IN SYNC said": "0",
+    "lag error, windows >= 500 px, 95th pct / largest": "<= 0.25",
+    "12-MP photo, seconds, mean / largest": "< 1.5",
+}
+
+
+def report(columns):
+    """columns: (heading, figures) pairs, printed side by side."""
+    names = list(columns[0][1])
+    width = max(len(n) for n in names)
+    cell = max(max(len(v) for _, f in columns for v in f.values()), max(
+        len(h) for h, _ in columns)) + 2
+    print(f"{'':<{width}}  " + "".join(f"{h:<{cell}}" for h, _ in columns) + "target")
+    for name in names:
+        print(f"{name:<{width}}  " + "".join(f"{f[name]:<{cell}}" for _, f in columns)
+              + TARGETS.get(name, ""))
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--photos", type=int, default=240)
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--photos", type=int, default=200, help="photos per family")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--save", help="folder to keep the photos that were misjudged")
-    args = parser.parse_args()
-    seeds = range(args.seed, args.seed + args.photos)
-    totals = {}
-    misjudged, large = [], []
-    with Pool(2) as pool:
-        for scene, truths, result, pixels, data, suffix in pool.imap(score, seeds):
-            figures = evaluate(scene, truths, result)
-            for key, value in figures.items():
-                totals.setdefault(key, []).append(value)
-            if pixels >= 11e6 and len(large) < SPEED_PHOTOS:
-                large.append((scene, data))
-            if not (figures["verdict_right"] and figures["named"]):
-                misjudged.append((scene.camera.seed, scene.kind))
-                if args.save:
-                    os.makedirs(args.save, exist_ok=True)
-                    name = os.path.join(args.save, f"{scene.camera.seed}{suffix}")
-                    with open(name, "wb") as out:
-                        out.write(data)
-    # Timed one at a time once the others are done, so that they do not share the cores.
-    speed = [time_analysis(scene, data) for scene, data in large]
-    report(totals, misjudged, speed, args.photos)
-
-
-def _flat(values):
-    return [v for group in values for v in group]
-
-
-def report(totals, misjudged, speed, photos):
-    lag = np.array(_flat(totals["lag_errors"]))
-    lag_all = np.array(_flat(totals["lag_errors_all"]))
-    scan = np.array(_flat(totals["scan_errors"]))
-    rows = [
-        ("photos", f"{photos}", ""),
-        ("windows found, of those there", f"{sum(totals['found'])} of {sum(totals['expected'])}",
-         "all"),
-        ("windows found but not judged (outline in doubt)", f"{sum(totals['unjudged'])}", "0"),
-        ("windows found and named right, none invented",
-         f"{sum(totals['named'])} of {photos} photos", "all"),
-        ("lag error, windows >= 500 px wide, 95th percentile",
-         f"{np.percentile(lag, 95):.3f} frame ({len(lag)} windows)", "<= 0.25"),
-        ("lag error, all windows, 95th percentile / max",
-         f"{np.percentile(lag_all, 95):.3f} / {lag_all.max():.3f} frame", ""),
-        ("scan position error, max / 95th percentile",
-         f"{scan.max():.3f} / {np.percentile(scan, 95):.3f} refresh ({len(scan)} read)",
-         "<= 0.1"),
-        ("scan positions missed / invented",
-         f"{sum(totals['scan_missed'])} / {sum(totals['scan_invented'])}", ""),
-        ("breaks found within 2 % of the height",
-         f"{sum(totals['breaks_found'])} of {sum(totals['breaks_expected'])}", "all"),
-        ("tears reported where there is none", f"{sum(totals['tears_invented'])}", "0"),
-        ("verdict right", f"{sum(totals['verdict_right'])} of {photos}", "all"),
-        ("12-megapixel photo read and analysed, seconds, mean / max",
-         f"{np.mean(speed):.2f} / {np.max(speed):.2f} ({len(speed)} photos)" if speed else "-",
-         "< 1.5"),
-    ]
-    width = max(len(r[0]) for r in rows)
-    for name, value, target in rows:
-        print(f"{name:<{width}}  {value:<36} {target}")
-    if misjudged:
-        print("misjudged (seed, kind):", misjudged)
+    parser.add_argument("--families", default="ours,unlike ours")
+    parser.add_argument("--against", metavar="REV", help="also score the analyser of REV")
+    parser.add_argument("--keep", metavar="DIR", help="make the photos there and keep them")
+    parser.add_argument("--misjudged", action="store_true",
+                        help="list the photos misjudged or with windows not named right")
+    parser.add_argument("--score", help=argparse.SUPPRESS)
+    parser.add_argument("--root", help=argparse.SUPPRESS)
+    settings = parser.parse_args()
+    sys.path[:0] = [settings.root or ROOT, BENCH]
+    if settings.score:
+        with open(settings.score) as listing:
+            score_all(json.load(listing))
+        return
+    families = [f.strip() for f in settings.families.split(",")]
+    seeds = range(settings.seed, settings.seed + settings.photos)
+    with tempfile.TemporaryDirectory() as scratch:
+        folder = settings.keep or scratch
+        os.makedirs(folder, exist_ok=True)
+        truth_files = make_photos(families, seeds, folder)
+        analysers = [("this tree", ROOT)]
+        if settings.against:
+            analysers.insert(0, (settings.against, analyser_of(settings.against, scratch)))
+        columns = []
+        for heading, root in analysers:
+            rows, seconds = run_scoring(root, truth_files, scratch)
+            for family in families:
+                mine = [r for r in rows if r["family"] == family]
+                columns.append((f"{heading}: {family}", figures_of(
+                    mine, seconds if family == families[0] else [])))
+            if settings.misjudged:
+                for r in rows:
+                    if r["verdict"] not in r["truth"] or not r["all_named"]:
+                        print(f"{heading}: {os.path.basename(r['file'])}: {r['verdict']}, "
+                              f"truth {' or '.join(r['truth'])}, named {r['found_right']} of "
+                              f"{r['expected']}, not judged {r['unjudged']}")
+    report(columns)
 
 
 if __name__ == "__main__":

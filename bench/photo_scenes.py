@@ -1,16 +1,23 @@
 """Random walls of displays and cameras for the photo benchmark, each with a truth whose verdict
-is unambiguous: lags well under or well over half a frame, scan positions in step or far apart."""
+is unambiguous: lags well under or well over half a frame, scan positions in step or far apart.
 
-from dataclasses import dataclass
+Two families: our own walls (wide bezels, dark panels, one soft highlight), and walls and
+cameras unlike them: panels that abut or nearly do, panels whose black glows grey after the
+camera's tone curve, glare across several panels, small photos, and the processing of real
+cameras (tone curves, sharpening, a Bayer mosaic, lens distortion and chromatic aberration,
+exposure that clips)."""
+
+from dataclasses import dataclass, replace
 
 import numpy as np
 
-from camera import Camera, Display
+from camera import Camera, Display, TONE_CURVES, linear_for_tone
 
 SIZES = [(1920, 1080), (1920, 1200), (2560, 1440), (1280, 720), (1280, 1024), (1024, 768),
          (3840, 2160)]
 LAYOUTS = {1: (1, 1), 2: (1, 2), 3: (1, 3), 4: (2, 2), 5: (2, 3), 6: (2, 3)}
 KINDS = ["in sync", "frame behind", "part frame behind", "no genlock", "tearing"]
+FAMILIES = ("ours", "unlike ours")
 
 
 @dataclass
@@ -21,6 +28,43 @@ class Scene:
     moment_ms: float
     refresh_hz: float
     in_sync: bool
+    family: str = "ours"
+
+
+def scene_of(family, seed, photo_size=None):
+    """The scene of that family made from seed."""
+    if family == "ours":
+        return random_scene(seed, photo_size)
+    return unlike_ours(seed, photo_size)
+
+
+def unlike_ours(seed, photo_size=None):
+    """A wall and camera unlike ours: the same displays and scenes as random_scene(seed), seen
+    through panels, glare and a camera drawn from wider ranges."""
+    scene = random_scene(seed, photo_size)
+    rng = np.random.default_rng([seed, 19])
+    tone = str(rng.choice(list(TONE_CURVES)))
+    # The panels' black as the photo shows it, up to a third of white.
+    black = linear_for_tone(tone, float(rng.uniform(0.04, 1 / 3)))
+    bezel = float(rng.choice([0.0, rng.uniform(1, 8), rng.uniform(20, 120)], p=[0.4, 0.3, 0.3]))
+    glare = rng.random()
+    camera = replace(
+        scene.camera, tone=tone, black_level=black, bezel=bezel,
+        bezel_shade=float(rng.uniform(0.01, 0.08)),
+        photo_size=photo_size or tuple(rng.choice([(4000, 3000), (3000, 2000), (2000, 1500),
+                                                   (1600, 1200)])),
+        glare=float(rng.uniform(0.1, 0.5)) if glare < 0.35 else 0.0,
+        glare_radius=float(rng.uniform(0.1, 0.4)),
+        glare_band=float(rng.uniform(0.1, 0.35)) if glare > 0.65 else 0.0,
+        glare_band_angle_deg=float(rng.uniform(-60, 60)),
+        glare_band_width=float(rng.uniform(0.03, 0.15)),
+        gain=float(rng.uniform(0.7, 1.2)),
+        sharpen=float(rng.choice([0.0, rng.uniform(0.3, 1.5)])),
+        distortion=float(rng.uniform(-0.015, 0.01)),
+        aberration=float(rng.uniform(0, 0.002)),
+        mosaic=bool(rng.random() < 0.5),
+        decoy=bool(rng.random() < 0.2))
+    return replace(scene, camera=camera, family="unlike ours")
 
 
 def random_scene(seed, photo_size=None):
