@@ -1,5 +1,6 @@
 """Draws what was found onto the photo and writes it: each window's outline and name, the bars
-as read row by row, its lag, and its breaks (scan-out boundary yellow, tears red)."""
+as read row by row, its lag, its breaks (scan-out boundary yellow, tears red), and the verdict
+(IN SYNC green, NOT IN SYNC red, CANNOT TELL orange)."""
 
 import cv2
 import numpy as np
@@ -10,6 +11,7 @@ OUTLINE = (255, 0, 255)
 BAR_READ = (255, 255, 0)
 SCAN = (0, 255, 255)
 TEAR = (0, 0, 255)
+VERDICT_COLOURS = {True: (0, 200, 0), False: (0, 0, 255), None: (0, 200, 255)}
 
 
 def _to_photo(window, points):
@@ -43,9 +45,8 @@ def draw(photo, result):
                         thickness + 3, cv2.LINE_AA)
             cv2.putText(canvas, text, position, cv2.FONT_HERSHEY_SIMPLEX, font, (255, 255, 255),
                         thickness, cv2.LINE_AA)
-    verdict = "IN SYNC" if result.in_sync else "NOT IN SYNC"
-    cv2.putText(canvas, verdict, (20, int(60 * font)), cv2.FONT_HERSHEY_SIMPLEX, 1.5 * font,
-                (0, 200, 0) if result.in_sync else (0, 0, 255), thickness + 1, cv2.LINE_AA)
+    cv2.putText(canvas, result.verdict.upper(), (20, int(60 * font)), cv2.FONT_HERSHEY_SIMPLEX,
+                1.5 * font, VERDICT_COLOURS[result.in_sync], thickness + 1, cv2.LINE_AA)
     return canvas
 
 

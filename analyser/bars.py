@@ -71,9 +71,10 @@ def read_vertical_bar(samples, width, level):
     near = np.abs(np.arange(columns) - typical) <= SEARCH_PX * per_pixel
     centre = np.argmax(np.where(near[None, :], box, -np.inf), axis=1)
     peak = np.take_along_axis(samples, centre[:, None], axis=1)[:, 0]
-    # Glare pales the bar over part of the photo: judge each row against the window's own bar.
+    # Glare lights the panel and pales the bar over part of the photo: judge each row's bar
+    # above its own background against the window's own bar.
     own_level = min(level, float(np.median(peak - background)))
-    hidden = (peak - background < 0.35 * own_level) | (background > 0.3 * own_level)
+    hidden = peak - background < 0.35 * own_level
     half = background + (peak - background) / 2
     reach = int(np.ceil((BAR + 8) * per_pixel)) + 4
     left, right = half_level_edges(samples, centre, half, reach)

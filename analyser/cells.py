@@ -45,6 +45,9 @@ MAX_DEPTH = 4
 class Cell:
     box: tuple
     clean: bool  # one line across it inside in each direction, as a window shows
+    # Per side (left, top, right, bottom): the side is one line shared with a neighbour that
+    # abuts, so that its centre lies on the boundary rather than on this window's frame line.
+    shared: tuple = (False, False, False, False)
 
 
 def line_mass(profile, reach=2):
@@ -332,24 +335,47 @@ def best_split(view, box, axis, layouts=()):
     return best[3], best[0]
 
 
-def split(view, box, layouts=((), ()), depth=0):
+def split(view, box, layouts=((), ()), depth=0, shared=(False,) * 4):
     """The windows of a box, as cells: cut at gaps, then along the axis whose windows explain
     its lines without violation, each part cut again. A part that no split explains is one
-    cell, clean when its lines are those of one window."""
+    cell, clean when its lines are those of one window. shared: which of the box's sides are
+    lines shared with a neighbour."""
     for axis in (0, 1):
         parts = _split_at_gaps(view, box, axis)
         if len(parts) > 1 and depth < MAX_DEPTH:
-            return [cell for part in parts for cell in split(view, part, layouts, depth + 1)]
+            cells = []
+            for index, part in enumerate(parts):
+                # Nothing is shared across a gap.
+                inner = _sides_of(shared, axis, False, False, index == 0,
+                                  index == len(parts) - 1)
+                cells += split(view, part, layouts, depth + 1, inner)
+            return cells
     choices = []
     for axis in (0, 1):
         windows, violations = best_split(view, box, axis, layouts[axis])
         choices.append((violations, -len(windows), axis, windows))
     violations, parts, axis, windows = min(choices)
     if parts == -1 or violations or depth >= MAX_DEPTH:
-        return [Cell(box, not max(c[0] for c in choices))]
+        return [Cell(box, not max(c[0] for c in choices), tuple(shared))]
     cells = []
-    for low, high in windows:
+    for index, (low, high) in enumerate(windows):
         part = _narrowed(view, box, axis, low, high)
-        if part is not None:
-            cells += split(view, part, layouts, depth + 1)
+        if part is None:
+            continue
+        # Windows that abut share the one line between them.
+        low_shared = index > 0 and windows[index - 1][1] == low
+        high_shared = index < len(windows) - 1 and windows[index + 1][0] == high
+        inner = _sides_of(shared, axis, low_shared, high_shared, index == 0,
+                          index == len(windows) - 1)
+        cells += split(view, part, layouts, depth + 1, inner)
     return cells
+
+
+def _sides_of(shared, axis, low_shared, high_shared, first, last):
+    """The shared flags (left, top, right, bottom) of a part of a box cut along axis: its own
+    low and high sides along axis, the box's where the part lies at the box's end, and the
+    box's sides across the cut as they are."""
+    sides = list(shared)
+    sides[axis] = shared[axis] if first else low_shared
+    sides[axis + 2] = shared[axis + 2] if last else high_shared
+    return tuple(sides)

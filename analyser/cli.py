@@ -1,6 +1,6 @@
 """The command: inspect [options] PHOTO|VIDEO [x y width height mode ...].
 
-Exit status: 0 in sync, 3 not in sync, 1 nothing to read, 2 wrong usage.
+Exit status: 0 in sync, 3 not in sync, 4 cannot tell, 1 nothing to read, 2 wrong usage.
 """
 
 import argparse
@@ -11,7 +11,7 @@ import sys
 from analyser import __version__, annotate, photo_io, report, video, video_io, video_report
 from analyser.photo import NothingToRead, analyse
 
-IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC = 0, 1, 2, 3
+IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC, CANNOT_TELL = 0, 1, 2, 3, 4
 INT32 = (-2 ** 31, 2 ** 31 - 1)
 MIN_WINDOW = 20  # smaller windows cannot hold the frame and both bars
 PHOTO_SUFFIXES = {".jpg", ".jpeg", ".png"}
@@ -178,4 +178,4 @@ def _print_result(result, path, settings, form, source):
         print(json.dumps(form.result_json(result, path)))
     else:
         print(form.summary(result))
-    return IN_SYNC if result.in_sync else NOT_IN_SYNC
+    return {True: IN_SYNC, False: NOT_IN_SYNC, None: CANNOT_TELL}[result.in_sync]

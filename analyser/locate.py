@@ -5,6 +5,8 @@ corners they return are in photo coordinates, ordered top-left, top-right, botto
 bottom-left.
 """
 
+from dataclasses import dataclass
+
 import cv2
 import numpy as np
 
@@ -13,6 +15,31 @@ from analyser.pattern import EDGE
 
 MIN_SIDE_PX = 24  # a window smaller than this in the photo is not looked at
 MIN_LEVEL = 40  # bars less green than this (0 .. 255) are no pattern
+# A side's line is looked for within this share of the window's extent across it, and at
+# least SIDE_SEARCH_PX, either way of the coarse side.
+SIDE_SEARCH = 0.02
+SIDE_SEARCH_PX = 4.0
+SIDE_CHUNKS = 16  # stretches of a side, each averaged along its length
+CHUNK_PROFILES = 4
+FAINT_SHARE = 0.1  # a frame line's ridge stands at least this share of the bars' light
+# A shared side is looked at this far either way for two lines, each at least PAIR_SHARE of
+# the stronger, with light between them falling under PAIR_DIP of the weaker.
+PAIR_REACH_PX = 10.0
+PAIR_SHARE = 0.4
+PAIR_DIP = 0.85
+BAR_GRID = 96  # a coarse grid over the window, for how bright its bars are
+UNIT_SQUARE = ((0, 0), (1, 0), (1, 1), (0, 1))
+_GRID_TO_UNIT = np.array([[1 / BAR_GRID, 0, 0.5 / BAR_GRID], [0, 1 / BAR_GRID, 0.5 / BAR_GRID],
+                          [0, 0, 1]])
+
+
+@dataclass
+class Outline:
+    """A window's outline in the photo: corners ordered top-left, top-right, bottom-right,
+    bottom-left, and per side (top, right, bottom, left) whether it is one line shared with a
+    neighbour that abuts."""
+    corners: np.ndarray
+    shared: tuple = (False, False, False, False)
 
 
 def greenness(photo):
@@ -29,17 +56,10 @@ def green_level(green):
     return float(np.percentile(sample, 99.97))
 
 
-def order_corners(points):
-    """Four points ordered top-left, top-right, bottom-right, bottom-left: clockwise on the
-    photo (y downwards) from the one nearest the photo's top-left corner."""
-    centre = points.mean(axis=0)
-    angles = np.arctan2(points[:, 1] - centre[1], points[:, 0] - centre[0])
-    clockwise = points[np.argsort(angles)]
-    return np.roll(clockwise, -int(np.argmin(clockwise.sum(axis=1))), axis=0)
-
-
 def _region_cells(region, layouts):
-    """The outlines (corners in the region's map pixels) of the windows a lit region holds."""
+    """The outlines (in the region's map pixels) of the windows a lit region holds: the cells
+    of its rectified view, each side a line fitted through the lit points along it (which
+    undoes what the view's one pair of line families gets wrong about a window)."""
     rows = perspective.fit_family(region.points, region.weights, 0.0, region.size)
     columns = perspective.fit_family(region.points, region.weights, np.pi / 2, region.size)
     to_view = perspective.rectifying_homography(rows, columns, region.points.mean(axis=0))
@@ -50,22 +70,53 @@ def _region_cells(region, layouts):
         if extent is None:
             return []
         box[axis], box[axis + 2] = extent
+    seen = cv2.perspectiveTransform(region.points[None], to_view)[0] - origin
     to_map = np.linalg.inv(to_view)
     outlines = []
     for cell in cells.split(view, tuple(box), layouts):
         if not cell.clean:
             continue
-        x0, y0, x1, y1 = cell.box
-        corners = np.array([[x0, y0], [x1, y0], [x1, y1], [x0, y1]], float) + origin
-        outlines.append(cv2.perspectiveTransform(corners[None], to_map)[0])
+        lines = [_side_line(region, seen, cell.box, side, to_map, origin) for side in range(4)]
+        corners = [_intersect(lines[side - 1], lines[side]) for side in range(4)]
+        if any(c is None for c in corners):
+            continue
+        left, top, right, bottom = cell.shared
+        outlines.append(Outline(np.array(corners), (top, right, bottom, left)))
     return outlines
 
 
+def _side_line(region, seen, box, side, to_map, origin):
+    """Line (point, direction) of a cell's side (0 top, 1 right, 2 bottom, 3 left) in map
+    pixels: fitted through the region's lit points within a few view pixels of it, away from
+    its ends, as an offset across the side that changes linearly along it (and by no more than
+    the band allows); the side as the view has it where too few points lie there."""
+    x0, y0, x1, y1 = box
+    axis = side % 2  # the top and bottom sides lie across y, the others across x
+    at = (y0, x1, y1, x0)[side]
+    low, high = (x0, x1) if axis == 0 else (y0, y1)
+    length = max(high - low, 1e-9)
+    band = max(2.5, cells.SKEW_SHARE * length)
+    across, along = (seen[:, 1], seen[:, 0]) if axis == 0 else (seen[:, 0], seen[:, 1])
+    near = (np.abs(across - at) <= band) & (along > low + 0.05 * length) & (
+        along < high - 0.05 * length)
+    offsets = (0.0, 0.0)
+    if np.count_nonzero(near) >= 10:
+        fitted = _robust_line((along[near] - low) / length, across[near] - at,
+                              region.weights[near])
+        if fitted is not None and all(abs(fitted[0] + fitted[1] * t) <= band for t in (0, 1)):
+            offsets = (fitted[0], fitted[0] + fitted[1])
+    ends = np.array([[low, at + offsets[0]], [high, at + offsets[1]]])
+    if axis == 1:
+        ends = ends[:, ::-1]
+    ends = cv2.perspectiveTransform((ends + origin)[None], to_map)[0]
+    return ends[0], (ends[1] - ends[0]) / np.linalg.norm(ends[1] - ends[0])
+
+
 def find_windows(photo, groups=()):
-    """Every window of the pattern in the photo, as a list of candidate coarse outlines (float
-    arrays 4 x 2, photo coordinates), the likeliest first; the greenness map they are read
-    from; and how many lit shapes were too small to be read. groups, the tool's argument
-    groups, tell the spacings of windows that abut."""
+    """Every window of the pattern in the photo, as a list of candidate coarse outlines
+    (Outline, photo coordinates), the likeliest first; the greenness map they are read from;
+    and how many lit shapes were too small to be read. groups, the tool's argument groups,
+    tell the spacings of windows that abut."""
     green = greenness(photo)
     if green_level(green) < MIN_LEVEL:
         return [], green, 0
@@ -80,8 +131,9 @@ def find_windows(photo, groups=()):
     found = []
     for region in lit:
         for outline in _region_cells(region, spacings):
-            outline = order_corners(outline.astype(np.float32)).astype(float) / factor
-            sides = np.linalg.norm(outline - np.roll(outline, 1, axis=0), axis=1)
+            outline.corners = outline.corners / factor
+            sides = np.linalg.norm(outline.corners - np.roll(outline.corners, 1, axis=0),
+                                   axis=1)
             if sides.min() < MIN_SIDE_PX:
                 too_small += sides.max() >= MIN_SIDE_PX / 3
                 continue
@@ -89,54 +141,155 @@ def find_windows(photo, groups=()):
     return found, green, too_small
 
 
-def refine_corners(green, corners, width, height, samples=48):
-    """Corners of the frame lines' centre lines, found to a fraction of a photo pixel by fitting
-    a straight line through the ridge of each side, and the window coordinates they stand for.
-
-    The frame is EDGE pixels wide, so its centre lines lie at u = 1 and u = width - 1, v = 1 and
-    v = height - 1 in window coordinates.
-    """
-    lines = []
+def refine_corners(green, outline):
+    """The window's outline traced to a fraction of a photo pixel (an Outline): its corners
+    where the lines of its sides meet, each fitted through the ridge of the side's line (the
+    frame line's centre line, or the boundary where a neighbour abuts; see frame_points). A
+    side whose frame line is too faint to trace keeps its coarse line. A side taken for one
+    line shared with a neighbour that shows two lines apart is the inner one's, and not
+    shared."""
+    corners = outline.corners
+    to_photo = cv2.getPerspectiveTransform(np.float32(UNIT_SQUARE), np.float32(corners))
+    grid = cv2.warpPerspective(green, to_photo @ _GRID_TO_UNIT, (BAR_GRID, BAR_GRID),
+                               flags=cv2.INTER_LINEAR | cv2.WARP_INVERSE_MAP)
+    floor = FAINT_SHARE * max(float(np.percentile(grid, 99)), 1.0)
+    lines, shared = [], list(outline.shared)
     for side in range(4):
-        start, end = corners[side], corners[(side + 1) % 4]
-        lines.append(_fit_side(green, start, end, samples))
-    refined = []
+        line = _traced_side(green, corners, side, floor)
+        if shared[side]:
+            inner = _inner_of_pair(green, line, corners, side)
+            if inner is not None:
+                line, shared[side] = inner, False
+        lines.append(line)
+    return Outline(_meeting_points(lines, corners), tuple(shared))
+
+
+def _traced_side(green, corners, side, floor):
+    """Line (point, direction) of a side traced through its frame line's ridge near the coarse
+    side, or the coarse side where no ridge shows."""
+    start, end = corners[side], corners[(side + 1) % 4]
+    # How far the window reaches across this side: the mean of the sides beside it.
+    across = (np.linalg.norm(corners[side] - corners[side - 1])
+              + np.linalg.norm(corners[(side + 1) % 4] - corners[(side + 2) % 4])) / 2
+    fitted = _fit_side(green, start, end, max(SIDE_SEARCH_PX, SIDE_SEARCH * across), floor)
+    if fitted is not None:
+        return fitted
+    return start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
+
+
+def _inner_of_pair(green, line, corners, side):
+    """Where a side traced as one line shows two, a narrow bezel apart (the frame lines of two
+    windows that nearly abut): the inner line, or None. The light across the side is averaged
+    along its whole length, so that both lines stand out however faint."""
+    point, direction = line
+    inward = np.array([-direction[1], direction[0]])
+    length = np.linalg.norm(corners[(side + 1) % 4] - corners[side])
+    along = np.linspace(0.1, 0.9, 32) * length
+    offsets = np.arange(-PAIR_REACH_PX, PAIR_REACH_PX + 0.01, 0.25)
+    first = point + direction * ((corners[side] - point) @ direction)
+    points = first + along[:, None, None] * direction + offsets[None, :, None] * inward
+    profile = cv2.remap(green, points[..., 0].astype(np.float32),
+                        points[..., 1].astype(np.float32), cv2.INTER_LINEAR).mean(axis=0)
+    profile = profile - profile.min()
+    peaks = np.nonzero((profile[1:-1] > profile[:-2]) & (profile[1:-1] >= profile[2:]) & (
+        profile[1:-1] >= PAIR_SHARE * profile.max()))[0] + 1
+    if len(peaks) < 2:
+        return None
+    # The two strongest, with a clear dip between them.
+    low, high = sorted(peaks[np.argsort(profile[peaks])[-2:]])
+    if profile[low:high + 1].min() > PAIR_DIP * min(profile[low], profile[high]):
+        return None
+    return first + offsets[high] * inward, direction
+
+
+def _meeting_points(lines, fallback):
+    points = []
     for side in range(4):
         point = _intersect(lines[side - 1], lines[side])
-        refined.append(point if point is not None else corners[side])
-    inset = EDGE / 2
-    window = np.array([[inset, inset], [width - inset, inset], [width - inset, height - inset],
-                       [inset, height - inset]], float)
-    return np.array(refined), window
+        points.append(point if point is not None else fallback[side])
+    return np.array(points)
 
 
-def _fit_side(green, start, end, samples):
-    """Line (point, direction) through the ridge of the frame line from start to end."""
+def frame_points(width, height, shared):
+    """The window coordinates of the corners refine_corners finds: the frame is EDGE pixels
+    wide, so its centre lines lie at u = 1 and u = width - 1, v = 1 and v = height - 1; a side
+    shared with a neighbour that abuts shows both frame lines as one, centred on the edge."""
+    top, right, bottom, left = (0.0 if s else EDGE / 2 for s in shared)
+    return np.array([[left, top], [width - right, top], [width - right, height - bottom],
+                     [left, height - bottom]], float)
+
+
+def _fit_side(green, start, end, reach, floor):
+    """Line (point, direction) through the ridge of the frame line from start to end, looked
+    for within reach photo pixels either way: the ridge nearest the coarse side in each of
+    SIDE_CHUNKS stretches of it (each averaged along its length, so that a line broken into
+    dashes still shows), and a robust straight fit through them, of those whose ridge stands
+    floor above the rest; None when too few do."""
     direction = (end - start) / max(np.linalg.norm(end - start), 1e-9)
     # The corners run clockwise on the photo (y downwards), so the inside lies to the right of
     # the direction of travel.
     inward = np.array([-direction[1], direction[0]])
-    along = np.linspace(0.06, 0.94, samples)
-    # The outline came from the outer edge of the own frame line, so its ridge lies just inside;
-    # a neighbour's frame lies outside, beyond the bezel.
-    offsets = np.arange(-3.0, 8.01, 0.5)
+    along = np.linspace(0.05, 0.95, SIDE_CHUNKS * CHUNK_PROFILES)
+    offsets = np.arange(-reach, reach + 0.01, 0.5)
     base = start + along[:, None] * (end - start)
     points = base[:, None, :] + offsets[None, :, None] * inward
-    map_x = points[..., 0].astype(np.float32)
-    map_y = points[..., 1].astype(np.float32)
-    profile = cv2.remap(green, map_x, map_y, cv2.INTER_LINEAR, borderValue=0)
-    profile = profile - profile.min(axis=1, keepdims=True)
-    peak = np.argmax(profile, axis=1)
-    window = np.abs(np.arange(len(offsets))[None, :] - peak[:, None]) <= 4
-    weights = profile * window
-    total = weights.sum(axis=1)
-    ridge = (weights * offsets[None, :]).sum(axis=1) / np.maximum(total, 1e-9)
-    keep = total > 0.25 * np.median(total)
-    ridge_points = base[keep] + ridge[keep, None] * inward
-    if len(ridge_points) < 4:
-        return start, direction
-    line = cv2.fitLine(ridge_points.astype(np.float32), cv2.DIST_HUBER, 0, 0.01, 0.01)
-    return np.array([line[2, 0], line[3, 0]]), np.array([line[0, 0], line[1, 0]])
+    profile = cv2.remap(green, points[..., 0].astype(np.float32),
+                        points[..., 1].astype(np.float32), cv2.INTER_LINEAR, borderValue=0)
+    chunks = profile.reshape(SIDE_CHUNKS, CHUNK_PROFILES, -1).mean(axis=1)
+    chunks = chunks - chunks.min(axis=1, keepdims=True)
+    ridges, strengths = [], []
+    for chunk in chunks:
+        ridge, strength = _ridge_near_middle(chunk, offsets)
+        ridges.append(ridge)
+        strengths.append(strength)
+    positions = along.reshape(SIDE_CHUNKS, CHUNK_PROFILES).mean(axis=1)
+    strengths = np.array(strengths)
+    fitted = _robust_line(positions, np.array(ridges), np.where(strengths >= floor, strengths,
+                                                                  0.0))
+    if fitted is None:
+        return None
+    first, last = (start + a * (end - start) + (fitted[0] + fitted[1] * a) * inward
+                   for a in (0.0, 1.0))
+    return first, (last - first) / max(np.linalg.norm(last - first), 1e-9)
+
+
+def _ridge_near_middle(profile, offsets):
+    """The ridge of a profile across a side nearest its middle (the coarse side): the local
+    maximum, of those at least half the highest, closest to offset 0, placed at the centroid
+    of the light within a line's width of it. Returns (offset, prominence)."""
+    top = profile.max()
+    if top <= 0:
+        return 0.0, 0.0
+    inner = (profile[1:-1] >= profile[:-2]) & (profile[1:-1] >= profile[2:]) & (
+        profile[1:-1] >= 0.5 * top)
+    candidates = np.nonzero(inner)[0] + 1
+    if not len(candidates):
+        candidates = np.array([int(np.argmax(profile))])
+    peak = candidates[np.argmin(np.abs(offsets[candidates]))]
+    near = np.abs(np.arange(len(profile)) - peak) <= 4
+    weights = profile * near
+    return float((weights * offsets).sum() / weights.sum()), float(profile[peak])
+
+
+def _robust_line(positions, values, weights):
+    """(c0, c1) of values = c0 + c1 * position by weighted least squares, with chunks far off
+    the line given less weight and less (Tukey's biweight); None when too few chunks show a
+    ridge."""
+    weights = np.where(weights > 0.25 * np.median(weights[weights > 0]) if np.any(
+        weights > 0) else False, weights, 0.0)
+    if np.count_nonzero(weights) < 4:
+        return None
+    design = np.column_stack([np.ones(len(positions)), positions])
+    current = weights.copy()
+    for _ in range(5):
+        root = np.sqrt(current)
+        solution, *_ = np.linalg.lstsq(design * root[:, None], values * root, rcond=None)
+        residual = values - design @ solution
+        scale = max(1.4826 * np.median(np.abs(residual[weights > 0])), 0.25)
+        current = weights * np.clip(1 - (residual / (4.685 * scale)) ** 2, 0, None) ** 2
+        if np.count_nonzero(current) < 4:
+            break
+    return solution
 
 
 def _intersect(first, second):

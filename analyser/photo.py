@@ -6,7 +6,7 @@ from dataclasses import dataclass, field
 import cv2
 import numpy as np
 
-from analyser import bars, layout, locate, rectify, timing
+from analyser import bars, layout, locate, rectify, timing, verdict
 from analyser.pattern import BAR, EDGE, SWEEP_PER_MS, times_in_sweep_ms
 
 ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
@@ -15,8 +15,10 @@ MAX_SCAN_SPREAD = 0.1
 # The camera's readout between windows at different heights matters from this share of the
 # photo's height on (0.1 refresh of a 60 Hz display at a 30 ms readout).
 READOUT_HEIGHT_SHARE = 0.05
-# A reading whose bars stray more than this (window pixels) from a right outline's is not used.
+# A reading whose bars stray more than this from a right outline's is not used: this many
+# window pixels, or for a window seen small this many photo pixels.
 MAX_DOUBT_PX = 12.0
+MAX_DOUBT_PHOTO_PX = 3.5
 CLEAR_READING_PX = 4.0  # a reading this close to the pattern needs no other outline tried
 NO_PATTERN_PX = 100.0  # a reading that strays this far (window pixels) holds no window
 PLAUSIBLE_SAMPLES = (1.0, 0.75)  # per photo pixel, enough to tell a window from none
@@ -54,11 +56,18 @@ class Window:
     # the window out more slowly than the display scans it, when the boundary points the other
     # way.
     newer_above: bool = True
+    shared: tuple = (False, False, False, False)  # sides shared with an abutting neighbour
     warnings: list = field(default_factory=list)
 
     @property
     def reliable(self):
-        return self.doubt_px <= MAX_DOUBT_PX
+        return self.doubt_px <= self.max_doubt_px
+
+    @property
+    def max_doubt_px(self):
+        """The most a right outline's reading strays, in window pixels (see MAX_DOUBT_PX)."""
+        across, _ = rectify.photo_extent(self.to_photo, self.width, self.height)
+        return max(MAX_DOUBT_PX, MAX_DOUBT_PHOTO_PX * self.width / across)
 
     @property
     def breaks(self):
@@ -81,9 +90,20 @@ class Result:
     direction: int  # +1 bars moving right and up, -1 left and down, 0 unknown
     missing: list  # names of groups given that no window in the photo matches
     unreadable: list = field(default_factory=list)  # names of windows found but not read
-    in_sync: bool = False
-    reasons: list = field(default_factory=list)
+    judgement: verdict.Judgement = field(default_factory=verdict.Judgement)
     warnings: list = field(default_factory=list)
+
+    @property
+    def verdict(self):
+        return self.judgement.answer
+
+    @property
+    def in_sync(self):
+        return self.judgement.in_sync
+
+    @property
+    def reasons(self):
+        return self.judgement.reasons
 
     @property
     def sign_known(self):
@@ -116,6 +136,8 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     windows, unreadable = [], []
     for outlines, name, group in named:
         window = best_reading(green, brightness, outlines, name, group, refresh_ms)
+        if groups and group is None and (window is None or not window.reliable):
+            continue  # matches no group and reads like no window: a shape of something else
         if window is None:
             unreadable.append(name)
         else:
@@ -136,7 +158,7 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
 def _name_windows(found, groups):
     """(candidate outlines, name, group) for every window found (each a list of candidate
     outlines, the likeliest first), and the names of groups not found."""
-    quads = [outlines[0] for outlines in found]
+    quads = [outlines[0].corners for outlines in found]
     centres = [q.mean(axis=0) for q in quads]
     if not groups:
         return [(found[i], str(n + 1), None)
@@ -167,23 +189,27 @@ def _reads_as_pattern(green, brightness, outlines, refresh_ms):
     """Whether a window found reads at all like the pattern, at its estimated size and with
     few samples: a shape that is no window (a piece of one, or noise) reads as bars that
     stray by far more than any outline's error can make them."""
-    reading = read_window(green, brightness, outlines[0], "", None, PLAUSIBLE_SAMPLES)
-    return reading is not None and outline_doubt_px(reading, refresh_ms) <= NO_PATTERN_PX
+    reading = best_reading(green, brightness, outlines[:1], "", None, refresh_ms,
+                           PLAUSIBLE_SAMPLES)
+    return reading is not None and reading.doubt_px <= NO_PATTERN_PX
 
 
-def best_reading(green, brightness, outlines, name, group, refresh_ms):
+def best_reading(green, brightness, outlines, name, group, refresh_ms, per_pixel=(2.0, 1.5)):
     """The window read through each candidate outline; the one that reads most like the
-    pattern, of those that could be read at all."""
+    pattern, of those that could be read at all. Bars are read from brightness, and where that
+    does not read clearly, from greenness too: glare strong enough to clip the panel's
+    brightness may leave the bars' colour."""
     best = None
     for outline in outlines:
-        reading = read_window(green, brightness, outline, name, group)
-        if reading is None:
-            continue
-        reading.doubt_px = outline_doubt_px(reading, refresh_ms)
-        if best is None or reading.doubt_px < best.doubt_px:
-            best = reading
-        if best.doubt_px <= CLEAR_READING_PX:
-            break
+        for image in (brightness, green):
+            reading = read_window(green, image, outline, name, group, per_pixel)
+            if reading is None:
+                continue
+            reading.doubt_px = outline_doubt_px(reading, refresh_ms)
+            if best is None or reading.doubt_px < best.doubt_px:
+                best = reading
+            if best.doubt_px <= CLEAR_READING_PX:
+                return best
     return best
 
 
@@ -214,22 +240,24 @@ def lit_samples(samples):
     return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0)
 
 
-def read_window(outline_map, brightness, quad, name, group, per_pixel=(2.0, 1.5)):
-    """The window whose coarse outline is quad: its frame lines traced on outline_map (the
-    greenness, which neither a bright wall nor glare lights), its bars read from brightness
-    (float32; colour is stored at half the resolution, and so bends a thin bar by pixels).
-    None when too few rows show the vertical bar."""
+def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
+    """The window whose coarse outline (locate.Outline) is given: its frame lines traced on
+    outline_map (the greenness, which neither a bright wall nor glare lights), its bars read
+    from image (float32): brightness, as colour is stored at half the resolution and so bends
+    a thin bar by pixels, or greenness. None when too few rows show the vertical bar."""
     if group is not None:
         width, height = group[2], group[3]
     else:
-        width, height = _estimated_size(quad)
-    photo_points, window_points = locate.refine_corners(outline_map, quad, width, height)
-    to_photo = rectify.window_to_photo(photo_points, window_points)
+        width, height = _estimated_size(outline.corners)
+    traced = locate.refine_corners(outline_map, outline)
+    photo_points = traced.corners
+    to_photo = rectify.window_to_photo(photo_points, locate.frame_points(width, height,
+                                                                         traced.shared))
     if group is None:
-        width, height, to_photo = _size_from_bars(outline_map, brightness, to_photo, width,
-                                                  height, photo_points)
+        width, height, to_photo = _size_from_bars(image, to_photo, width, height,
+                                                  photo_points, traced.shared)
     columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
-    samples, u, v, photo_y = rectify.sample(brightness, to_photo, width, height, columns, rows)
+    samples, u, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows)
     samples, level = lit_samples(samples)
     vertical = bars.read_vertical_bar(samples, width, level)
     horizontal = bars.read_horizontal_bar(samples, height, level, v)
@@ -251,17 +279,18 @@ def read_window(outline_map, brightness, quad, name, group, per_pixel=(2.0, 1.5)
         segments, horizontal.offset, horizontal.rows, height, noise)
     reading.f_rows = timing.row_sweep(segments, rows)
     timing.set_jumps(reading)
-    outline = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
-    corners = cv2.perspectiveTransform(outline[None], to_photo)[0].astype(float)
+    edges = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
+    corners = cv2.perspectiveTransform(edges[None], to_photo)[0].astype(float)
     return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
-                  vertical, horizontal, reading, disagree * (width - 9))
+                  vertical, horizontal, reading, disagree * (width - 9),
+                  shared=traced.shared)
 
 
-def _size_from_bars(outline_map, brightness, to_photo, width, height, photo_points):
+def _size_from_bars(image, to_photo, width, height, photo_points, shared):
     """Corrects an assumed window size by the bars' thickness, where the photo shows them wide
     enough to measure: a bar is BAR window pixels thick."""
     columns, rows = rectify.grid_size(to_photo, width, height)
-    samples, _, _, _ = rectify.sample(brightness, to_photo, width, height, columns, rows)
+    samples, _, _, _ = rectify.sample(image, to_photo, width, height, columns, rows)
     lit, level = lit_samples(samples)
     measured = bars.read_vertical_bar(lit, width, level).width
     across, _ = rectify.photo_extent(to_photo, width, height)
@@ -270,9 +299,8 @@ def _size_from_bars(outline_map, brightness, to_photo, width, height, photo_poin
         return width, height, to_photo
     scale = BAR / thickness
     width, height = int(round(width * scale)), int(round(height * scale))
-    _, window_points = locate.refine_corners(outline_map, photo_points, width, height,
-                                             samples=8)
-    return width, height, rectify.window_to_photo(photo_points, window_points)
+    return width, height, rectify.window_to_photo(
+        photo_points, locate.frame_points(width, height, shared))
 
 
 def _direction(windows, refresh_ms):
@@ -371,37 +399,68 @@ def _window_warnings(window, refresh_ms):
 
 
 def _judge(result):
-    reasons = []
+    judgement = verdict.Judgement()
     for name in result.missing:
-        reasons.append(f"window {name} was not found in the photo")
+        judgement.unsettled.append(verdict.Unsettled(
+            f"window {name} was not found in the photo",
+            "check that it is in the picture whole, and that the groups are the tool's "
+            "command line"))
     for name in result.unreadable:
-        reasons.append(f"window {name} was found but its bars cannot be read")
+        judgement.unsettled.append(verdict.Unsettled(
+            f"window {name} was found but its bars cannot be read",
+            "take the photo closer, with less glare on that display"))
     extra = [w.name for w in result.windows if w.name.startswith("?")]
     if extra:
-        reasons.append(f"{len(extra)} window(s) in the photo match no group given")
+        judgement.unsettled.append(verdict.Unsettled(
+            f"{len(extra)} window(s) in the photo match no group given",
+            "give the groups of every window the photo shows"))
+    judged = [w for w in result.windows if w.reliable]
     for window in result.windows:
         if not window.reliable:
-            reasons.append(f"window {window.name} cannot be judged: its outline could not be "
-                           "traced with certainty")
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name} cannot be judged: its outline could not be traced "
+                "with certainty", "take the photo closer or squarer to the wall, with less "
+                "glare on that display"))
         if window.lag_frames >= MAX_LAG_FRAMES:
-            reasons.append(f"window {window.name} is {window.lag_frames:.2f} frames "
-                           f"({window.lag_ms:.1f} ms) behind")
+            judgement.faults.append(f"window {window.name} is {window.lag_frames:.2f} frames "
+                                    f"({window.lag_ms:.1f} ms) behind")
         if window.tears:
-            reasons.append(f"window {window.name} tears ({len(window.tears)} tear(s))")
-    scans = [w.scan for w in result.windows if w.scan is not None]
+            judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
+                                    "tear(s))")
+    scans = [w.scan for w in judged if w.scan is not None]
     spread = timing.circular_spread(scans)
     if spread > MAX_SCAN_SPREAD:
-        reasons.append(f"scan-out positions differ by {spread:.2f} of a refresh: the displays "
-                       "do not refresh in step")
-    result.in_sync = not reasons
-    if result.in_sync:
-        count = len(result.windows)
-        reasons.append(f"all {count} window(s) show the same frame: every lag is under "
-                       f"{MAX_LAG_FRAMES} frame")
-        if len(scans) > 1:
-            reasons.append(f"scan-out positions agree to {spread:.2f} of a refresh")
-        reasons.append("no window tears")
-    result.reasons = reasons
+        judgement.faults.append(f"scan-out positions differ by {spread:.2f} of a refresh: the "
+                                "displays do not refresh in step")
+    _judge_scans(judgement, judged, len(scans))
+    if not any(w.lag_frames >= MAX_LAG_FRAMES for w in judged):
+        judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame: "
+                                 f"every lag is under {MAX_LAG_FRAMES} frame")
+    if len(scans) > 1 and spread <= MAX_SCAN_SPREAD:
+        judgement.settled.append(f"scan-out positions agree to {spread:.2f} of a refresh")
+    if not any(w.tears for w in judged):
+        judgement.settled.append("no window tears")
+    result.judgement = judgement
+
+
+def _judge_scans(judgement, judged, seen):
+    """Windows refresh in step only as far as their scan-out positions show it: with more than
+    one window, one whose boundary does not show leaves it unsettled."""
+    if len(judged) < 2 or seen == len(judged):
+        return
+    advice = ("take another photo: one that falls in a display's blanking interval shows no "
+              "boundary, and a shutter of 1/1000 s or faster keeps the boundary sharp")
+    if not seen:
+        judgement.unsettled.append(verdict.Unsettled(
+            "no window shows its scan-out boundary, so whether the displays refresh in step "
+            "is not known", advice))
+        return
+    for window in judged:
+        if window.scan is None:
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name} shows no scan-out boundary (its display was blanking, "
+                "or the boundary lies too near its top or bottom), so whether it refreshes in "
+                "step with the others is not known", advice))
 
 
 def sweep_times_s(window, direction):

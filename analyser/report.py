@@ -36,8 +36,7 @@ def result_json(result, source):
         "photo": source,
         "refresh_hz": result.refresh_hz,
         "readout_ms": result.readout_ms,
-        "in_sync": result.in_sync,
-        "reasons": result.reasons,
+        **result.judgement.json(),
         "sign_known": result.sign_known,
         "direction": DIRECTIONS[result.direction],
         "sizes_estimated": any(w.size_estimated for w in result.windows),
@@ -83,5 +82,4 @@ def verdict_lines(result):
     video's result."""
     lines = [f"note: {warning}" for warning in result.warnings]
     lines += [f"not found: {name}" for name in result.missing]
-    lines += ["", "verdict: " + ("IN SYNC" if result.in_sync else "NOT IN SYNC")]
-    return lines + [f"  - {reason}" for reason in result.reasons]
+    return lines + result.judgement.lines()

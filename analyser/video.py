@@ -13,7 +13,7 @@ import cv2
 import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
-from analyser import course, photo, timing
+from analyser import course, locate, photo, timing, verdict
 from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
@@ -46,6 +46,7 @@ class Tracked:
     group: tuple  # the tool's arguments, or the size estimated from the first sighting
     size_estimated: bool
     corners: np.ndarray
+    shared: tuple  # sides shared with a neighbour that abuts
     seen: course.Course = field(default_factory=course.Course)
     lost: int = 0
     top_y: list = field(default_factory=list)  # photo y of the window's top, per frame read
@@ -81,11 +82,11 @@ class Reader:
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
-            brightness, brightness, t.corners, t.name, t.group, SAMPLES_PER_PIXEL),
-            tracked_windows)
+            brightness, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
+            SAMPLES_PER_PIXEL), tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
-                    photo.MAX_DOUBT_PX:
+                    window.max_doubt_px:
                 tracked.lost += 1
                 continue
             tracked.lost = 0
@@ -117,7 +118,8 @@ class Reader:
                 self.windows[name].lost = 0
                 continue
             group = window.group or (0, 0, window.width, window.height, "?")
-            self.windows[name] = Tracked(name, group, window.size_estimated, window.corners)
+            self.windows[name] = Tracked(name, group, window.size_estimated, window.corners,
+                                         window.shared)
 
     def _name_of(self, window):
         """A window found without groups keeps the name of the one it stands where, or gets the
@@ -199,11 +201,23 @@ class VideoResult:
     duration_ms: float
     missing: list
     reference: str = ""  # the window drift and scan positions are measured against
-    in_sync: bool = False
-    reasons: list = field(default_factory=list)
+    judgement: verdict.Judgement = field(default_factory=verdict.Judgement)
     lost: list = field(default_factory=list)  # (start, duration) in ms where sync was lost
-    seconds: list = field(default_factory=list)  # per second: (start s, in sync, reasons)
+    # per second: (start s, in sync: True, False or None where it cannot be told, reasons)
+    seconds: list = field(default_factory=list)
     warnings: list = field(default_factory=list)
+
+    @property
+    def verdict(self):
+        return self.judgement.answer
+
+    @property
+    def in_sync(self):
+        return self.judgement.in_sync
+
+    @property
+    def reasons(self):
+        return self.judgement.reasons
 
 
 def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
@@ -483,37 +497,77 @@ def _judge(result, frame_ms):
     moments, faults = _frame_faults(result, frame_ms)
     bad = np.array([bool(f) for f in faults])
     result.lost = course.runs(bad, moments, frame_ms)
-    for second in range(int(np.ceil(result.duration_ms / 1000.0))):
-        inside = (moments >= 1000 * second) & (moments < 1000 * (second + 1))
-        reasons = sorted(set().union(*[faults[i] for i in np.nonzero(inside)[0]]))
-        result.seconds.append((second, inside.any() and not reasons, reasons))
-    reasons = [f"window {name} was not found in the video" for name in result.missing]
+    judgement = verdict.Judgement()
+    for name in result.missing:
+        judgement.unsettled.append(verdict.Unsettled(
+            f"window {name} was not found in the video",
+            "check that it is in the picture whole, and that the groups are the tool's "
+            "command line"))
     for window in result.windows:
         refresh = window.refresh_ms or 1000.0 / result.refresh_hz
         if window.offset_ms >= photo.MAX_LAG_FRAMES * refresh:
-            reasons.append(f"window {window.name} is {window.offset_ms / refresh:.2f} frames "
-                           f"({window.offset_ms:.1f} ms) behind on average")
+            judgement.faults.append(f"window {window.name} is {window.offset_ms / refresh:.2f} "
+                                    f"frames ({window.offset_ms:.1f} ms) behind on average")
         if window.clock != 0 and window.leader == window.name:
-            reasons.append(f"window {window.name} runs on a clock of its own: only its scan "
-                           "position, drift and stutters are compared")
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name} runs on a clock of its own: whether it shows the same "
+                "frame as the others cannot be told, only its scan position, drift and "
+                "stutters are compared", "run the tool on one clock for all windows"))
         if window.tearing:
-            reasons.append(f"window {window.name} tears ({window.tears_per_s:.1f} per s)")
+            judgement.faults.append(f"window {window.name} tears ({window.tears_per_s:.1f} "
+                                    "per s)")
         if not window.in_step:
-            reasons.append(f"window {window.name} drifts by {window.drift:+.3f} refreshes per "
-                           "s against the others")
+            judgement.faults.append(f"window {window.name} drifts by {window.drift:+.3f} "
+                                    "refreshes per s against the others")
         if window.lone_stutters:
-            reasons.append(f"window {window.name} stutters alone "
-                           f"({len(window.lone_stutters)} time(s))")
+            judgement.faults.append(f"window {window.name} stutters alone "
+                                    f"({len(window.lone_stutters)} time(s))")
         elif window.stutters and window.swap_locked is None:
-            reasons.append(f"window {window.name} stutters ({len(window.stutters)} time(s))")
-        if window.timeline is None:
-            reasons.append(f"window {window.name} shows no scan-out boundary: its refresh "
-                           "cannot be followed")
+            judgement.faults.append(f"window {window.name} stutters "
+                                    f"({len(window.stutters)} time(s))")
     if any("scan-out positions differ" in f for f in faults):
-        reasons.append("scan-out positions differ by more than "
-                       f"{photo.MAX_SCAN_SPREAD} of a refresh")
-    result.in_sync = not reasons
-    if result.in_sync:
-        reasons.append(f"all {len(result.windows)} window(s) show the same frame, refresh in "
-                       "step and neither tear nor stutter alone")
-    result.reasons = reasons
+        judgement.faults.append("scan-out positions differ by more than "
+                                f"{photo.MAX_SCAN_SPREAD} of a refresh")
+    _judge_refresh(judgement, result.windows)
+    _settled(judgement, result.windows)
+    result.judgement = judgement
+    unsettled = bool(judgement.unsettled)
+    for second in range(int(np.ceil(result.duration_ms / 1000.0))):
+        inside = (moments >= 1000 * second) & (moments < 1000 * (second + 1))
+        reasons = sorted(set().union(*[faults[i] for i in np.nonzero(inside)[0]]))
+        state = False if reasons else (None if unsettled or not inside.any() else True)
+        result.seconds.append((second, state, reasons))
+
+
+def _judge_refresh(judgement, windows):
+    """Whether the displays refresh in step is settled only where the frames show each one's
+    scan-out boundary, so that its refresh can be followed."""
+    followed = [w for w in windows if w.timeline is not None]
+    advice = ("film the displays with a camera, not a screen recording (which copies whole "
+              "frames, and so never shows a scan-out), at an exposure of 1/1000 s or "
+              "shorter, and as many frames per second as the camera gives")
+    if not followed and len(windows) > 1:
+        judgement.unsettled.append(verdict.Unsettled(
+            "no frame shows a scan-out boundary in any window, so whether the displays "
+            "refresh in step cannot be told", advice))
+        return
+    for window in windows:
+        if window.timeline is None and len(windows) > 1:
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name} shows no scan-out boundary in any frame, so whether it "
+                "refreshes in step with the others cannot be told", advice))
+
+
+def _settled(judgement, windows):
+    """What the video shows to be in sync."""
+    if not any(f.endswith("behind on average") for f in judgement.faults):
+        judgement.settled.append(f"all {len(windows)} window(s) show the same frame: every "
+                                 f"offset is under {photo.MAX_LAG_FRAMES} frame")
+    followed = [w for w in windows if w.timeline is not None]
+    if len(followed) > 1 and all(w.in_step for w in followed) and not any(
+            "scan-out positions differ" in f for f in judgement.faults):
+        judgement.settled.append(f"{len(followed)} windows refresh in step")
+    if not any(w.tearing for w in windows):
+        judgement.settled.append("no window tears")
+    if not any(w.lone_stutters for w in windows):
+        judgement.settled.append("no window stutters alone")

@@ -65,12 +65,11 @@ def result_json(result, source):
         "readout_ms": _number(result.readout_ms, 2),
         "readout_source": result.readout_source,
         "reference": result.reference,
-        "in_sync": result.in_sync,
-        "reasons": result.reasons,
+        **result.judgement.json(),
         "sync_lost": [{"from_s": _number(start / 1000, 3), "for_s": _number(length / 1000, 3)}
                       for start, length in result.lost],
-        "seconds": [{"t": t, "in_sync": bool(ok), "reasons": reasons}
-                    for t, ok, reasons in result.seconds],
+        "seconds": [{"t": t, "in_sync": state, "reasons": reasons}
+                    for t, state, reasons in result.seconds],
         "missing": result.missing,
         "windows": [window_json(w, result.duration_ms) for w in result.windows],
         "warnings": result.warnings,
@@ -114,6 +113,6 @@ def summary(result):
     lines += verdict_lines(result)
     for start, length in result.lost:
         lines.append(f"  sync lost at {start / 1000:.2f} s for {length / 1000:.2f} s")
-    marks = "".join("+" if ok else "x" for _, ok, _ in result.seconds)
-    lines.append(f"per second (+ in sync, x not): {marks}")
+    marks = "".join({True: "+", False: "x", None: "?"}[state] for _, state, _ in result.seconds)
+    lines.append(f"per second (+ in sync, x not, ? cannot tell): {marks}")
     return "\n".join(lines)

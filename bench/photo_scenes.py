@@ -48,11 +48,15 @@ def unlike_ours(seed, photo_size=None):
     black = linear_for_tone(tone, float(rng.uniform(0.04, 1 / 3)))
     bezel = float(rng.choice([0.0, rng.uniform(1, 8), rng.uniform(20, 120)], p=[0.4, 0.3, 0.3]))
     glare = rng.random()
+    size = photo_size or tuple(rng.choice([(4000, 3000), (3000, 2000), (2000, 1500),
+                                           (1600, 1200)]))
+    # A photo smaller than the sensor is the sensor's picture shrunk: its blur and noise, in
+    # pixels, shrink alike (and the shrinking blurs a little).
+    shrunk = min(1.0, size[0] / 4000)
     camera = replace(
         scene.camera, tone=tone, black_level=black, bezel=bezel,
-        bezel_shade=float(rng.uniform(0.01, 0.08)),
-        photo_size=photo_size or tuple(rng.choice([(4000, 3000), (3000, 2000), (2000, 1500),
-                                                   (1600, 1200)])),
+        bezel_shade=float(rng.uniform(0.01, 0.08)), photo_size=size,
+        blur_px=max(0.4, scene.camera.blur_px * shrunk), noise=scene.camera.noise * shrunk,
         glare=float(rng.uniform(0.1, 0.5)) if glare < 0.35 else 0.0,
         glare_radius=float(rng.uniform(0.1, 0.4)),
         glare_band=float(rng.uniform(0.1, 0.35)) if glare > 0.65 else 0.0,

@@ -70,6 +70,34 @@ class Command(unittest.TestCase):
             self.assertIn(key, names["0,0"])
         self.assertEqual(cv2.imread(annotated).shape[:2], (1000, 1800))
 
+    def test_three_answers_each_with_its_exit_status(self):
+        # At 3456.7 ms a display of phase 4 ms is 0.16 of a refresh into its scan-out, one of
+        # phase 7.07 ms is blanking: its scan-out position does not show.
+        cases = [
+            ("in step, both boundaries show", wall(2), 0, "in sync", True),
+            ("one window a frame behind", wall(2, **{"1": {"lag_frames": 1.0}}), 3,
+             "not in sync", False),
+            ("one display blanking", wall(2, **{"1": {"phase_ms": 7.07}}), 4, "cannot tell",
+             None),
+        ]
+        for name, displays, status, answer, in_sync in cases:
+            with self.subTest(name):
+                data, _, truths = photograph(displays, camera(), 3456.7)
+                path = self.file(f"{status}.jpg", data)
+                code, out, err = run("--json", path, *GROUPS)
+                self.assertEqual(code, status, err)
+                result = json.loads(out)
+                self.assertEqual((result["verdict"], result["in_sync"]), (answer, in_sync))
+                summary = run(path, *GROUPS)[1]
+                self.assertIn(f"verdict: {answer.upper()}", summary)
+                if answer == "cannot tell":
+                    self.assertEqual([b for t in truths if t.name == "1280,0"
+                                      for b in t.breaks], [])
+                    self.assertIn("window 1280,0 shows no scan-out boundary",
+                                  result["unsettled"][0]["what"])
+                    self.assertIn("settled: all 2 window(s) judged show the same frame", summary)
+                    self.assertIn("what to do: take another photo", summary)
+
     def test_summary_names_every_window_and_gives_the_verdict(self):
         status, out, _ = run(self.photo, *GROUPS, "--refresh", "60")
         self.assertEqual(status, 3)
@@ -116,5 +144,6 @@ class Command(unittest.TestCase):
         for name, groups, reason in cases:
             with self.subTest(name):
                 status, out, _ = run("--json", self.photo, *groups)
-                self.assertEqual(status, 3)
-                self.assertTrue(any(reason in r for r in json.loads(out)["reasons"]))
+                self.assertEqual(status, 3)  # one window is behind: that settles it
+                result = json.loads(out)
+                self.assertTrue(any(reason in u["what"] for u in result["unsettled"]))

@@ -6,7 +6,8 @@ import os
 import subprocess
 
 from harness import BUILD_DIR, EndToEndTest, start_session, stop_session
-from test_analyser import CAPTURE_SKEW_MS, WINDOWS, inspect_every_window
+from test_analyser import (CAPTURE_SKEW_MS, WINDOWS, assert_refresh_not_told,
+                           inspect_every_window)
 
 setUpModule = start_session
 tearDownModule = stop_session
@@ -34,3 +35,4 @@ class AnalyserOnRecording(EndToEndTest):
         for window in result["windows"]:
             self.assertGreater(window["frames_read"], 0.8 * 30 * self.SECONDS, window["name"])
             self.assertLessEqual(abs(window["offset_ms"]), CAPTURE_SKEW_MS, window["name"])
+        assert_refresh_not_told(self, result)
