@@ -244,8 +244,8 @@ def _fit_side(green, start, end, reach, floor):
         strengths.append(strength)
     positions = along.reshape(SIDE_CHUNKS, CHUNK_PROFILES).mean(axis=1)
     strengths = np.array(strengths)
-    fitted = _robust_line(positions, np.array(ridges), np.where(strengths >= floor, strengths,
-                                                                  0.0))
+    clear = np.where(strengths >= floor, strengths, 0.0)
+    fitted = _robust_line(positions, np.array(ridges), clear)
     if fitted is None:
         return None
     first, last = (start + a * (end - start) + (fitted[0] + fitted[1] * a) * inward

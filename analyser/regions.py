@@ -63,8 +63,8 @@ def pattern_map(green):
     window paled by glare is measured against its own bars."""
     structure = np.maximum(green - _background(green), 0)
     near_px = max(3, int(NEAR_SHARE * np.hypot(*green.shape))) | 1
-    near = cv2.dilate(cv2.GaussianBlur(structure, (0, 0), 1.0), np.ones((near_px, near_px),
-                                                                       np.uint8))
+    square = np.ones((near_px, near_px), np.uint8)
+    near = cv2.dilate(cv2.GaussianBlur(structure, (0, 0), 1.0), square)
     near = cv2.blur(near, (near_px, near_px))
     brightest = float(np.percentile(structure[::2, ::2], 99.9))
     return structure / np.maximum(near, FLOOR_SHARE * max(brightest, 1.0))
