@@ -25,12 +25,16 @@ PROJECTIVE = np.linspace(-0.4, 0.4, 17)
 SIDE_REACH = 0.06  # a side is looked for within this share of its windows' widths
 LINE_SHARE = 0.3  # a line inside a window is at least this share of the box's strongest
 SIDE_SHARE = 0.1  # a side's line at least this share (dashes of a thin frame line)
+UNLIT_SIDE = 0.4  # a side without a line counts for this much of a wrong bar
+BAR_LIKE = 0.8  # a side at least this share of the bars' light may be a bar
+BAR_SPREAD = 0.06  # bars more apart than this (share of a width) are not at one place
 EDGE_SHARE = 0.05  # the outermost lines of a box are at least this share of its strongest
 END_SHARE = 0.2  # a line ends where its light falls below this share of its typical light
 # Lines this near each other (share of the window's width) are one: a side and the frame line
 # of a neighbour beyond a narrow bezel, or the pieces of a bar torn by swaps during scan-out.
 PARTNER_SHARE = 0.04
 EDGE_MARGIN = 0.01  # lines this near a side (share of the width) are not inside
+PAIR_SHARE = 0.08  # the two frame lines of windows a bezel apart, as a share of a width
 SPAN_CHUNKS = 8
 SKEW_SHARE = 0.004  # a line may lie this share of its length askew in the view
 PROFILE_MARGIN = 4
@@ -247,7 +251,7 @@ class _Lines:
 
     def side_near(self, position, reach, width):
         """The boundary nearest position within reach: the strongest line across the box
-        there, with the line across beside it within PARTNER_SHARE of width (windows a
+        there, with a frame line across beside it within PAIR_SHARE of width (windows a
         narrow bezel apart). Returns the first and last line of the boundary (one line for
         windows that abut) and its light, or None."""
         near = (np.abs(self.positions - position) <= reach) & self.across
@@ -255,7 +259,9 @@ class _Lines:
             return None
         best = int(np.argmax(np.where(near, self.light, -1)))
         found = self.positions[best]
-        beside = self.across & (np.abs(self.positions - found) <= PARTNER_SHARE * width)
+        # The neighbour's frame line, not a bar near the side: fainter than a bar.
+        beside = self.across & (np.abs(self.positions - found) <= PAIR_SHARE * width) & (
+            self.light < BAR_LIKE)
         beside[best] = False
         if beside.any():
             partner = self.positions[int(np.argmax(np.where(beside, self.light, -1)))]
@@ -267,41 +273,70 @@ class _Lines:
         return float(self.light[near].max()) if near.any() else 0.0
 
 
+@dataclass
+class Split:
+    """Windows along an axis of a box and how well they explain its lines."""
+    windows: list  # (low, high) sides of each, snapped to the lines where they show
+    bars_wrong: int  # windows with other than one line (one bar, perhaps torn) inside
+    sides_unlit: int  # sides with no line across the box
+    bar_spread: float  # how far the bars' places in their windows differ (shares of a width)
+    light: float  # the sides' light
+
+    @property
+    def violations(self):
+        # A side may show no line where the camera skips the thin frame lines; a bar always
+        # shows. Sides placed by no line stand only where they put the bars at one place in
+        # every window.
+        scattered = self.sides_unlit if self.bar_spread > BAR_SPREAD else 0
+        return self.bars_wrong + UNLIT_SIDE * self.sides_unlit + scattered
+
+    def rank(self):
+        """Fewest violations; then the bars at one place in every window (they follow one
+        clock), then the most light on the sides."""
+        return (self.violations, round(self.bar_spread, 2), -self.light)
+
+
 def test_split(lines, low, high, fractions):
-    """How well windows with sides at the fractions of the span low .. high explain the lines:
-    (violations, side light, the windows' (low, high) sides snapped to the lines). A violation
-    is a side with no line across the box, or a window with other than one line (one bar,
-    perhaps torn) inside."""
+    """How well windows with sides at the fractions of the span low .. high explain the lines
+    (trying spacings shrunk as a wall seen at an angle shows them): the best Split."""
     best = None
     for shrink in PROJECTIVE if len(fractions) > 2 else [0.0]:
         sides = low + (high - low) * projective(fractions, shrink)
-        snapped, light, violations = [(sides[0], sides[0])], 0.0, 0
+        snapped, light, unlit = [(sides[0], sides[0])], 0.0, 0
         for k in range(1, len(sides) - 1):
             width = (sides[k + 1] - sides[k - 1]) / 2
             found = lines.side_near(sides[k], SIDE_REACH * width, width)
             if found is None:
-                violations += 2
+                unlit += 1
                 snapped.append((sides[k], sides[k]))
                 continue
             snapped.append(found[0])
             light += found[1]
         snapped.append((sides[-1], sides[-1]))
-        bare = []
         windows = [(a[1], b[0]) for a, b in zip(snapped[:-1], snapped[1:])]
+        wrong, bare, places, bar_light = 0, [], [], []
         for left, right in windows:
-            count = _clusters(lines.inside(left, right), right - left)
+            inside = lines.inside(left, right)
+            count = _clusters(inside, right - left)
             if count:
-                violations += abs(count - 1)
+                wrong += abs(count - 1)
+                places.append((np.median(inside) - left) / (right - left))
+                bar_light.append(max(lines.strength_at(p) for p in inside))
             else:
                 bare.append(_bar_on_side(lines, left, right))
+        # A side as bright as the bars may be one of them: it places nothing.
+        if bar_light:
+            bright = BAR_LIKE * np.median(bar_light)
+            unlit += sum(lines.strength_at(side[0]) >= bright for side in snapped[1:-1]
+                         if side[0] == side[1] and lines.strength_at(side[0]) > 0)
         # At a turn of the sweep every window's bar lies on the same one of its sides, so a
         # window without a line inside is one only when all are, alike.
         if bare and (None in bare or len(set(bare)) > 1 or len(bare) < len(windows)):
-            violations += len(bare)
-        trial = (violations, -light, windows)
-        if best is None or trial[:2] < best[:2]:
+            wrong += len(bare)
+        trial = Split(windows, wrong, unlit, float(np.std(places)) if places else 0.0, light)
+        if best is None or trial.rank() < best.rank():
             best = trial
-    return best[0], -best[1], best[2]
+    return best
 
 
 def _bar_on_side(lines, low, high):
@@ -316,9 +351,9 @@ def _bar_on_side(lines, low, high):
 
 
 def best_split(view, box, axis, layouts=()):
-    """The windows along axis that explain the box's lines best: their (low, high) sides
-    and the violations left. Equal windows are tried for every N, and each layout's own
-    spacings (fractions of its span, 0 and 1 included)."""
+    """The Split of the box along axis that explains its lines best. Equal windows are tried
+    for every N, and each layout's own spacings (fractions of its span, 0 and 1 included);
+    of those that explain them equally well, the most windows."""
     lines = _Lines(view, box, axis)
     low, high = box[axis], box[axis + 2]
     candidates = [np.linspace(0, 1, parts + 1) for parts in range(1, MAX_PARTS + 1)]
@@ -327,12 +362,11 @@ def best_split(view, box, axis, layouts=()):
     for fractions in candidates:
         if best is not None and (high - low) / (len(fractions) - 1) < MIN_PART_PX:
             continue
-        violations, light, windows = test_split(lines, low, high, fractions)
-        # Fewest violations; then the most windows, whose sides hold the most light.
-        trial = (violations, -len(windows), -light, windows)
-        if best is None or trial[:3] < best[:3]:
-            best = trial
-    return best[3], best[0]
+        trial = test_split(lines, low, high, fractions)
+        key = (trial.violations, -len(trial.windows)) + trial.rank()[1:]
+        if best is None or key < best[0]:
+            best = (key, trial)
+    return best[1]
 
 
 def split(view, box, layouts=((), ()), depth=0, shared=(False,) * 4):
@@ -350,13 +384,13 @@ def split(view, box, layouts=((), ()), depth=0, shared=(False,) * 4):
                                   index == len(parts) - 1)
                 cells += split(view, part, layouts, depth + 1, inner)
             return cells
-    choices = []
-    for axis in (0, 1):
-        windows, violations = best_split(view, box, axis, layouts[axis])
-        choices.append((violations, -len(windows), axis, windows))
-    violations, parts, axis, windows = min(choices)
-    if parts == -1 or violations or depth >= MAX_DEPTH:
-        return [Cell(box, not max(c[0] for c in choices), tuple(shared))]
+    splits = [best_split(view, box, axis, layouts[axis]) for axis in (0, 1)]
+    # A cut stands where every window it makes holds its one bar.
+    cuts = [a for a in (0, 1) if len(splits[a].windows) > 1 and not splits[a].bars_wrong]
+    if not cuts or depth >= MAX_DEPTH:
+        return [Cell(box, not any(s.bars_wrong for s in splits), tuple(shared))]
+    axis = min(cuts, key=lambda a: (splits[a].violations, -len(splits[a].windows)))
+    windows = splits[axis].windows
     cells = []
     for index, (low, high) in enumerate(windows):
         part = _narrowed(view, box, axis, low, high)

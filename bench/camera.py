@@ -240,17 +240,19 @@ def place_window(light, display, homography, position, camera):
     return to_photo, corners
 
 
-def paint_window(light, content, to_photo, corners, camera, pixel_size=(1.0, 1.0)):
+def paint_window(light, content, to_photo, corners, camera, pixel_size=(1.0, 1.0),
+                 per_pixel=2):
     """Paints a window's content (0..1; each content pixel pixel_size window pixels across and
     down) into the photo's light where the camera sees it; returns the window's width in the
-    photo, None when it lies outside."""
+    photo, None when it lies outside. Content finer than per_pixel pixels per photo pixel is
+    first shrunk by area, so that the warp (which samples it at each photo pixel's centre)
+    does not alias: a larger per_pixel samples through a smaller aperture."""
     height, width = light.shape[:2]
     photo_width = float(np.linalg.norm(corners[1] - corners[0]))
     photo_height = float(np.linalg.norm(corners[3] - corners[0]))
     full_h, full_w = content.shape
-    # Shrink first so that the warp does not alias, then warp into the photo's box.
-    small_w = int(min(full_w, max(16, math.ceil(2 * photo_width))))
-    small_h = int(min(full_h, max(16, math.ceil(2 * photo_height))))
+    small_w = int(min(full_w, max(16, math.ceil(per_pixel * photo_width))))
+    small_h = int(min(full_h, max(16, math.ceil(per_pixel * photo_height))))
     small = cv2.resize(content, (small_w, small_h), interpolation=cv2.INTER_AREA)
     sx = pixel_size[0] * full_w / small_w
     sy = pixel_size[1] * full_h / small_h

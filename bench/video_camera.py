@@ -1,6 +1,7 @@
 """The camera model's videos: displays that refresh at rates and phases of their own, whose
 presentation lag changes and whose frames now and then stay up for more refreshes than one, seen
-by a shaking video camera with a rolling shutter, encoded to H.264 by ffmpeg.
+by a shaking video camera with a rolling shutter, whose sensor bins or skips pixels to make
+its smaller video frames, encoded to H.264 by ffmpeg.
 
 Times are milliseconds of the video's clock; a display's tool draws its frames for its own clock,
 clock_offset_ms ahead of the video's.
@@ -81,6 +82,10 @@ class VideoCamera(Camera):
     duration_s: float = 4.0
     shake_px: float = 0.0  # the camera's wander, photo pixels (a random walk, held within it)
     crf: int = 20  # H.264 quality: 0 lossless, 23 ffmpeg's default
+    # How the sensor makes a video frame of fewer pixels than it has: "bin" sums each video
+    # pixel's area; "skip" reads one sensor pixel in SKIP_FACTOR across and down, so that a
+    # video pixel sees only a small spot of its area (and a thin line may fall between).
+    sampling: str = "bin"
 
     @property
     def frames(self):
@@ -120,12 +125,15 @@ def truth_stutters(display, begin_ms, end_ms):
     return moments
 
 
-def _render_small(display, row_times_of, photo_size, exposure_ms):
-    """The window's light over the exposure on a grid a little finer than the photo's view of it
-    (never finer than its own pixels), with each content row sampled at its middle; and the
-    grid's pixel size in window pixels."""
-    columns = int(min(display.width, max(16, math.ceil(1.3 * photo_size[0]))))
-    rows = int(min(display.height, max(16, math.ceil(1.3 * photo_size[1]))))
+SKIP_FACTOR = 3  # a skipping sensor reads one pixel in this many across and down
+
+
+def _render_small(display, row_times_of, photo_size, exposure_ms, per_pixel=1.3):
+    """The window's light over the exposure on a grid per_pixel times finer than the photo's
+    view of it (never finer than its own pixels), with each content row sampled at its middle;
+    and the grid's pixel size in window pixels."""
+    columns = int(min(display.width, max(16, math.ceil(per_pixel * photo_size[0]))))
+    rows = int(min(display.height, max(16, math.ceil(per_pixel * photo_size[1]))))
     sx, sy = display.width / columns, display.height / rows
     column_low = np.arange(columns) * sx
     row_low = np.arange(rows) * sy
@@ -198,8 +206,13 @@ def film(displays, camera, path, start_ms=0.0):
 
                 sides = np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
                 size = ((sides[0] + sides[2]) / 2, (sides[1] + sides[3]) / 2)
-                content, pixel = _render_small(display, row_times, size, camera.exposure_ms)
-                paint_window(light, content, to_photo, corners, camera, pixel)
+                # A skipping sensor samples through a spot a sensor pixel wide: the content
+                # at that fineness, warped in without shrinking it by area first.
+                fineness = SKIP_FACTOR if camera.sampling == "skip" else 1.3
+                content, pixel = _render_small(display, row_times, size, camera.exposure_ms,
+                                               fineness)
+                paint_window(light, content, to_photo, corners, camera, pixel,
+                             per_pixel=max(2, fineness))
                 all_rows = np.arange(display.height, dtype=float)
                 middle = row_times(all_rows) + camera.exposure_ms / 2
                 leads[index, number] = display.lead_ms(all_rows, middle)
