@@ -1,4 +1,6 @@
-"""The command: inspect [options] PHOTO|VIDEO [x y width height mode ...].
+"""The command: inspect [options] PHOTO|VIDEO [x y width height mode ...], or for windows of
+several machines inspect [options] PHOTO|VIDEO --machine NAME [x y width height mode ...] ...
+[--place NAME=X,Y ...].
 
 Exit status: 0 in sync, 3 not in sync, 4 cannot tell, 1 nothing to read, 2 wrong usage.
 """
@@ -8,7 +10,8 @@ import json
 import os
 import sys
 
-from analyser import __version__, annotate, photo_io, report, video, video_io, video_report
+from analyser import (__version__, annotate, machines, photo_io, report, video, video_io,
+                      video_report)
 from analyser.photo import NothingToRead, analyse
 
 IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC, CANNOT_TELL = 0, 1, 2, 3, 4
@@ -21,9 +24,14 @@ class UsageError(Exception):
     pass
 
 
+class MachineMark(str):
+    """Where --machine NAME stands among the positional words."""
+
+
 def _parser():
     parser = argparse.ArgumentParser(
-        prog="inspect", usage="inspect [options] PHOTO|VIDEO [x y width height mode ...]",
+        prog="inspect", usage="inspect [options] PHOTO|VIDEO [x y width height mode ...] "
+                              "[--machine NAME x y width height mode ...] [--place NAME=X,Y]",
         description="Reads the tool's test pattern from a photo or a video of the running "
                     "displays and says whether they are in sync.")
     parser.add_argument("--json", action="store_true",
@@ -35,6 +43,12 @@ def _parser():
                         help="the displays' refresh rate (default 60)")
     parser.add_argument("--readout", metavar="MS", type=float,
                         help="the camera's top-to-bottom sensor readout time")
+    parser.add_argument("--machine", metavar="NAME", action="append", default=[],
+                        help="the groups that follow are the command line of the machine of "
+                             "that name; its windows are named NAME/x,y")
+    parser.add_argument("--place", metavar="NAME=X,Y", action="append", default=[],
+                        help="where on the wall that machine's desktop lies (wall pixels); "
+                             "by default right of the machine before it")
     parser.add_argument("--version", action="version", version=f"varnel-inspect {__version__}")
     return parser
 
@@ -42,12 +56,17 @@ def _parser():
 def split_arguments(argv):
     """Options (wherever they stand) and the positional words: the photo, then the groups,
     whose numbers may be negative and so look like options."""
-    valued = {"--annotate", "--plot", "--refresh", "--readout"}
+    valued = {"--annotate", "--plot", "--refresh", "--readout", "--machine", "--place"}
     options, words = [], []
     arguments = iter(argv)
     for word in arguments:
         name = word.split("=", 1)[0]
-        if name in valued | {"--json", "-h", "--help"}:
+        if name == "--machine":
+            # Where it stands matters: the groups after it are that machine's.
+            value = word.split("=", 1)[1] if "=" in word else next(arguments, "")
+            options += ["--machine", value]
+            words.append(MachineMark(value))
+        elif name in valued | {"--json", "-h", "--help"}:
             options.append(word)
             if name in valued and "=" not in word:
                 options.append(next(arguments, ""))
@@ -69,17 +88,57 @@ def leading_integer(text):
     return max(INT32[0], min(INT32[1], value))
 
 
-def parse_groups(words):
-    """The tool's argument groups: (x, y, width, height, mode letter) tuples."""
+def parse_wall(words, place_options):
+    """The groups of every window on the wall: the tool's argument groups as (x, y, width,
+    height, mode letter) tuples for one machine, or Groups placed on the wall for several."""
+    if not any(isinstance(w, MachineMark) for w in words):
+        if place_options:
+            raise UsageError("--place needs --machine")
+        return parse_groups(words)
+    if not isinstance(words[0], MachineMark):
+        raise UsageError("groups before the first --machine belong to no machine")
+    starts = [i for i, w in enumerate(words) if isinstance(w, MachineMark)] + [len(words)]
+    given = []
+    for start, end in zip(starts, starts[1:]):
+        name = str(words[start])
+        if not name or "/" in name or any(name == other for other, _ in given):
+            raise UsageError(f"--machine {name!r}: each machine needs a name of its own, "
+                             "without a slash")
+        given.append((name, parse_groups(words[start + 1:end], name + "/")))
+    places = _places(place_options, {name for name, _ in given})
+    groups = machines.place(given, places)
+    if len({(g[0], g[1]) for g in groups}) < len(groups):
+        raise UsageError("two windows lie at the same place on the wall, so they cannot be "
+                         "told apart: say where each machine's desktop lies with --place")
+    return groups
+
+
+def _places(options, names):
+    """--place NAME=X,Y values: name to (X, Y) in wall pixels."""
+    places = {}
+    for option in options:
+        name, _, where = option.partition("=")
+        position = where.split(",")
+        if name not in names or len(position) != 2 or not all(
+                p.strip().lstrip("+-").isdigit() for p in position):
+            raise UsageError(f"--place {option}: give NAME=X,Y for a machine named by "
+                             "--machine")
+        places[name] = tuple(int(p) for p in position)
+    return places
+
+
+def parse_groups(words, machine=""):
+    """The tool's argument groups: (x, y, width, height, mode letter) tuples. machine: the
+    prefix of their windows' names in messages."""
     if len(words) % 5:
-        raise UsageError(f"the groups need five arguments each (x y width height mode); "
-                         f"{len(words)} given")
+        raise UsageError(f"the groups {'of ' + machine[:-1] + ' ' if machine else ''}need "
+                         f"five arguments each (x y width height mode); {len(words)} given")
     groups = []
     for i in range(0, len(words), 5):
         x, y, width, height = (leading_integer(w) for w in words[i:i + 4])
         if width < MIN_WINDOW or height < MIN_WINDOW:
-            raise UsageError(f"window at {x},{y} is {width}x{height}: too small to carry the "
-                             "pattern")
+            raise UsageError(f"window at {machine}{x},{y} is {width}x{height}: too small to "
+                             "carry the pattern")
         groups.append((x, y, width, height, words[i + 4][:1]))
     if len({(g[0], g[1]) for g in groups}) < len(groups):
         raise UsageError("two groups have the same position, so their windows cannot be "
@@ -102,7 +161,9 @@ def main(argv=None):
         if not settings.refresh > 0 or (settings.readout is not None and
                                         not 0 <= settings.readout < 1000):
             raise UsageError("--refresh must be above 0 and --readout from 0 to 1000 ms")
-        groups = parse_groups(words[1:])
+        if isinstance(words[0], MachineMark):
+            raise UsageError("no photo or video given before --machine")
+        groups = parse_wall(words[1:], settings.place)
     except UsageError as error:
         parser.print_usage(sys.stderr)
         print(f"inspect: {error}", file=sys.stderr)

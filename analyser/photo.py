@@ -6,11 +6,14 @@ from dataclasses import dataclass, field
 import cv2
 import numpy as np
 
-from analyser import bars, layout, locate, rectify, timing, verdict
-from analyser.pattern import BAR, EDGE, SWEEP_PER_MS, times_in_sweep_ms
+from analyser import bars, layout, locate, machines, rectify, timing, verdict
+from analyser.course import wrapped
+from analyser.pattern import BAR, EDGE, PERIOD_MS, SWEEP_PER_MS, times_in_sweep_ms
 
 ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
 MAX_LAG_FRAMES = 0.5
+CLOCK_ADVICE = ("start the tool with VARNEL_CLOCK=system on every machine, and hold their "
+                "clocks together with the time service (PTP, or NTP on a quiet network)")
 MAX_SCAN_SPREAD = 0.1
 # The camera's readout between windows at different heights matters from this share of the
 # photo's height on (0.1 refresh of a 60 Hz display at a 30 ms readout).
@@ -57,7 +60,13 @@ class Window:
     # way.
     newer_above: bool = True
     shared: tuple = (False, False, False, False)  # sides shared with an abutting neighbour
+    clock: int = 0  # windows with the same number show the bars of one clock
+    direction: int = 0  # of its sweep: +1 bars moving right and up, -1 left and down, 0 unknown
     warnings: list = field(default_factory=list)
+
+    @property
+    def machine(self):
+        return machines.machine_of(self.group) if self.group else ""
 
     @property
     def reliable(self):
@@ -114,10 +123,6 @@ class Result:
         return 1000.0 / self.refresh_hz
 
 
-def group_name(group):
-    return f"{group[0]},{group[1]}"
-
-
 def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     """Everything the photo (BGR, uint8) tells. groups: the tool's argument groups as
     (x, y, width, height, mode) tuples, or none. Raises NothingToRead."""
@@ -147,10 +152,16 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     for window in windows:
         read = _read_ms(readout_ms, window.photo_y, photo_height)
         window.newer_above = read[-1] - read[0] < 1000.0 / refresh_hz
-    result = Result(windows, refresh_hz, readout_ms, _direction(windows, 1000.0 / refresh_hz),
-                    missing, unreadable)
+    direction = _direction(windows, refresh_ms)
+    # Machines on clocks of their own may sweep each its own way.
+    for machine in {w.machine for w in windows}:
+        mine = [w for w in windows if w.machine == machine]
+        for window in mine:
+            window.direction = _direction(mine, refresh_ms) or direction
+    result = Result(windows, refresh_hz, readout_ms, direction, missing, unreadable)
     _time_windows(result, photo_height)
     _warn(result, photo_height)
+    result.warnings += clock_notes(result.windows)
     _judge(result)
     return result
 
@@ -169,12 +180,12 @@ def _name_windows(found, groups):
     pairs = layout.match_groups(desktop, centres, [2 * g[2] for g in groups], widths,
                                 [g[2] / g[3] for g in groups],
                                 [w / max(h, 1e-9) for w, h in zip(widths, heights)])
-    named = [(found[f], group_name(groups[g]), groups[g]) for g, f in pairs]
+    named = [(found[f], machines.group_name(groups[g]), groups[g]) for g, f in pairs]
     matched = {f for _, f in pairs}
     extra = [i for i in layout.reading_order(centres) if i not in matched]
     named += [(found[i], f"?{n + 1}", None) for n, i in enumerate(extra)]
     found_groups = {g for g, _ in pairs}
-    missing = [group_name(g) for i, g in enumerate(groups) if i not in found_groups]
+    missing = [machines.group_name(g) for i, g in enumerate(groups) if i not in found_groups]
     return named, missing
 
 
@@ -319,11 +330,10 @@ def _read_ms(readout_ms, photo_y, photo_height):
 
 def _time_windows(result, photo_height):
     """Content lead, lag, scan-out position and the kind of every break, for every window."""
-    direction = result.direction or 1
     refresh = result.refresh_ms
     for window in result.windows:
         turn = 1 if window.newer_above else -1
-        boundary = timing.classify_breaks(window.breaks, result.direction * turn, refresh)
+        boundary = timing.classify_breaks(window.breaks, window.direction * turn, refresh)
         f_rows = window.reading.f_rows
         window.f = float(np.nanmean(f_rows))
         read = _read_ms(result.readout_ms, window.photo_y, photo_height)
@@ -332,16 +342,31 @@ def _time_windows(result, photo_height):
             fraction = boundary.row / window.height
             boundary_read = float(read[min(boundary.index, len(read) - 1)])
             window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
-        window.lead_ms = timing.content_lead_ms(f_rows, direction, read, fraction,
+        window.lead_ms = timing.content_lead_ms(f_rows, window.direction or 1, read, fraction,
                                                 boundary_read, refresh, window.newer_above)
         if not window.reliable:
             window.lead_ms, window.scan = float("nan"), None
             for found in window.breaks:
                 found.kind = "unsure"
-    leader = max((w.lead_ms for w in result.windows if w.reliable), default=float("nan"))
-    for window in result.windows:
-        window.lag_ms = leader - window.lead_ms
-        window.lag_frames = window.lag_ms / refresh
+    _lag_within_clocks(result.windows, refresh)
+
+
+def _lag_within_clocks(windows, refresh_ms):
+    """Each window's lag behind the leader of its clock. Windows of one machine share its
+    clock; machines whose bars stand far apart in time run on clocks of their own, between
+    which a lag means nothing."""
+    leads = [w.lead_ms if w.reliable else float("nan") for w in windows]
+    numbers = machines.clocks([w.machine for w in windows], leads)
+    for window in windows:
+        window.clock = numbers[window.machine]
+    for clock in set(numbers.values()):
+        members = [w for w in windows if w.clock == clock]
+        reference = next((w.lead_ms for w in members if w.reliable), float("nan"))
+        relative = {id(w): float(wrapped(w.lead_ms - reference, PERIOD_MS)) for w in members}
+        leader = max((relative[id(w)] for w in members if w.reliable), default=float("nan"))
+        for window in members:
+            window.lag_ms = leader - relative[id(window)]
+            window.lag_frames = window.lag_ms / refresh_ms
 
 
 def _warn(result, photo_height):
@@ -433,14 +458,39 @@ def _judge(result):
         judgement.faults.append(f"scan-out positions differ by {spread:.2f} of a refresh: the "
                                 "displays do not refresh in step")
     _judge_scans(judgement, judged, len(scans))
+    _judge_clocks(judgement, judged)
     if not any(w.lag_frames >= MAX_LAG_FRAMES for w in judged):
-        judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame: "
-                                 f"every lag is under {MAX_LAG_FRAMES} frame")
+        across = "" if len({w.clock for w in judged}) < 2 else " of each clock"
+        judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame"
+                                 f"{across}: every lag is under {MAX_LAG_FRAMES} frame")
     if len(scans) > 1 and spread <= MAX_SCAN_SPREAD:
         judgement.settled.append(f"scan-out positions agree to {spread:.2f} of a refresh")
     if not any(w.tears for w in judged):
         judgement.settled.append("no window tears")
     result.judgement = judgement
+
+
+def _judge_clocks(judgement, judged):
+    """Machines whose bars follow clocks of their own: their lag cannot be told."""
+    for clock in sorted({w.clock for w in judged} - {0}):
+        names = sorted({f"machine {w.machine}" if w.machine else f"window {w.name}"
+                        for w in judged if w.clock == clock})
+        runs = "runs on a clock of its own" if len(names) == 1 else "run on a clock of their own"
+        judgement.unsettled.append(verdict.Unsettled(
+            f"{' and '.join(names)} {runs}: whether the same frame shows there as on the "
+            "others cannot be told, only scan-out positions are compared", CLOCK_ADVICE))
+
+
+def clock_notes(windows):
+    """For lags measured across machines: that they hold how far the clocks disagree."""
+    notes = []
+    for clock in sorted({w.clock for w in windows}):
+        names = sorted({w.machine for w in windows if w.clock == clock})
+        if len(names) > 1:
+            notes.append(f"machines {', '.join(names)} are on one clock: the lag across them "
+                         "includes how far their clocks disagree (see the time service's own "
+                         "figures)")
+    return notes
 
 
 def _judge_scans(judgement, judged, seen):

@@ -2,6 +2,7 @@
 
 import math
 
+from analyser import machines
 from analyser.photo import sweep_times_s
 
 DIRECTIONS = {1: "bars moving right and up", -1: "bars moving left and down", 0: "unknown"}
@@ -13,15 +14,17 @@ def _number(value, digits=3):
     return round(float(value), digits)
 
 
-def window_json(window, direction):
+def window_json(window):
     return {
         "name": window.name,
-        "group": list(window.group) if window.group else None,
+        "group": machines.arguments(window.group) if window.group else None,
+        "machine": window.machine or None,
+        "clock": window.clock,
         "size": [window.width, window.height],
         "size_estimated": window.size_estimated,
         "corners": [[_number(x, 1), _number(y, 1)] for x, y in window.corners],
         "sweep": {"f": _number(window.f, 5),
-                  "time_s": [_number(t, 4) for t in sweep_times_s(window, direction)]},
+                  "time_s": [_number(t, 4) for t in sweep_times_s(window, window.direction)]},
         "lag_ms": _number(window.lag_ms, 2),
         "lag_frames": _number(window.lag_frames, 3),
         "scan": _number(window.scan, 3),
@@ -41,7 +44,7 @@ def result_json(result, source):
         "direction": DIRECTIONS[result.direction],
         "sizes_estimated": any(w.size_estimated for w in result.windows),
         "missing": result.missing,
-        "windows": [window_json(w, result.direction) for w in result.windows],
+        "windows": [window_json(w) for w in result.windows],
         "warnings": result.warnings,
     }
 

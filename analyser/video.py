@@ -13,7 +13,7 @@ import cv2
 import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
-from analyser import course, locate, photo, timing, verdict
+from analyser import course, locate, machines, photo, timing, verdict
 from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
@@ -190,6 +190,10 @@ class WindowCourse:
     def scan_at(self, moments):
         return self.timeline.scan(moments) if self.timeline else None
 
+    @property
+    def machine(self):
+        return machines.machine_of(self.group) if self.group else ""
+
 
 @dataclass
 class VideoResult:
@@ -249,10 +253,11 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
             courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
                        for t in tracked]
     names = {t.name for t in tracked}
-    missing = [photo.group_name(g) for g in groups if photo.group_name(g) not in names]
+    missing = [machines.group_name(g) for g in groups if machines.group_name(g) not in names]
     result = VideoResult(courses, refresh_hz, readout_ms or 0.0, source, count,
                          last_moment + frame_ms, missing)
     _relate(result, frame_ms)
+    result.warnings += photo.clock_notes(result.windows)
     _judge(result, frame_ms)
     if reader.first_seen is not None and reader.first_seen > 1000.0:
         result.warnings.append(f"the pattern first shows {reader.first_seen / 1000:.1f} s "
@@ -369,20 +374,15 @@ def _relate(result, frame_ms):
     windows stutter alone."""
     windows = result.windows
     medians = {w.name: float(np.nanmedian(w.leads)) for w in windows}
-    clocks = []
+    # The windows of a machine named share its clock; without names each window may have one.
+    keys = [w.machine or w.name for w in windows]
+    numbers = machines.clocks(keys, [medians[w.name] for w in windows])
+    for window, key in zip(windows, keys):
+        window.clock = numbers[key]
     # A window that tears shows content of no particular refresh, and one without a timeline
     # has no refresh to measure against: either leads its clock only when nothing else can.
     ranked = sorted(windows, key=lambda w: (w.tearing or w.timeline is None, -medians[w.name]))
-    for window in ranked:
-        for number, members in enumerate(clocks):
-            gap = course.wrapped(medians[members[0].name] - medians[window.name], PERIOD_MS)
-            if abs(gap) < course.SAME_CLOCK_MS:
-                members.append(window)
-                window.clock = number
-                break
-        else:
-            window.clock = len(clocks)
-            clocks.append([window])
+    clocks = [[w for w in ranked if w.clock == number] for number in sorted(set(numbers.values()))]
     for members in clocks:
         leader = members[0]
         for window in members:
@@ -509,10 +509,11 @@ def _judge(result, frame_ms):
             judgement.faults.append(f"window {window.name} is {window.offset_ms / refresh:.2f} "
                                     f"frames ({window.offset_ms:.1f} ms) behind on average")
         if window.clock != 0 and window.leader == window.name:
+            who = f"machine {window.machine}" if window.machine else f"window {window.name}"
             judgement.unsettled.append(verdict.Unsettled(
-                f"window {window.name} runs on a clock of its own: whether it shows the same "
-                "frame as the others cannot be told, only its scan position, drift and "
-                "stutters are compared", "run the tool on one clock for all windows"))
+                f"{who} runs on a clock of its own: whether it shows the same frame as the "
+                "others cannot be told, only its scan position, drift and stutters are "
+                "compared", photo.CLOCK_ADVICE))
         if window.tearing:
             judgement.faults.append(f"window {window.name} tears ({window.tears_per_s:.1f} "
                                     "per s)")
@@ -561,8 +562,9 @@ def _judge_refresh(judgement, windows):
 def _settled(judgement, windows):
     """What the video shows to be in sync."""
     if not any(f.endswith("behind on average") for f in judgement.faults):
-        judgement.settled.append(f"all {len(windows)} window(s) show the same frame: every "
-                                 f"offset is under {photo.MAX_LAG_FRAMES} frame")
+        across = "" if len({w.clock for w in windows}) < 2 else " of each clock"
+        judgement.settled.append(f"all {len(windows)} window(s) show the same frame{across}: "
+                                 f"every offset is under {photo.MAX_LAG_FRAMES} frame")
     followed = [w for w in windows if w.timeline is not None]
     if len(followed) > 1 and all(w.in_step for w in followed) and not any(
             "scan-out positions differ" in f for f in judgement.faults):

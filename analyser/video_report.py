@@ -4,6 +4,7 @@ import math
 
 import numpy as np
 
+from analyser import machines
 from analyser.report import _cell, _number, verdict_lines
 
 
@@ -34,9 +35,11 @@ def slip_every_s(window):
 def window_json(window, duration_ms):
     return {
         "name": window.name,
-        "group": list(window.group) if not window.size_estimated else None,
+        "group": machines.arguments(window.group) if not window.size_estimated else None,
+        "machine": window.machine or None,
         "refresh_hz": _number(window.timeline.refresh_hz, 4) if window.timeline else None,
         "leader": window.leader,
+        "clock": window.clock,
         "own_clock": window.clock != 0,
         "offset_ms": _number(window.offset_ms, 2),
         "offset_spread_ms": _number(window.offset_spread_ms, 2),

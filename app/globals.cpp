@@ -5,6 +5,7 @@
 
 std::atomic<bool> startFlag{false};
 std::mutex globalMutex;
+PatternClock patternClock = PatternClock::Monotonic;
 
 void waitForStart()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame/pattern_clock.h"
+
 #include <atomic>
 #include <mutex>
 
@@ -13,3 +15,6 @@ void waitForStart();
 // Serialises the window set-ups and every line a window thread writes, so that set-ups never
 // overlap and no two lines interleave on the console.
 extern std::mutex globalMutex;
+
+// The clock the bars follow, chosen once before the first window is made.
+extern PatternClock patternClock;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -30,6 +31,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         MessageBoxA(nullptr, USAGE_TEXT, USAGE_CAPTION, MB_OK);
         return 1;
     }
+    const char* clockName = std::getenv(PATTERN_CLOCK_VARIABLE);
+    const std::optional<PatternClock> clock = patternClockNamed(clockName);
+    if (!clock) {
+        MessageBoxA(nullptr, unknownClockMessage(clockName).c_str(), CLOCK_CAPTION, MB_OK);
+        return 1;
+    }
+    patternClock = *clock;
     attachParentConsole();
     std::cout << std::endl;
     registerWindowClass();

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -14,6 +15,13 @@ int main(int argc, char** argv)
         std::cerr << USAGE_TEXT << std::endl;
         return 1;
     }
+    const char* clockName = std::getenv(PATTERN_CLOCK_VARIABLE);
+    const std::optional<PatternClock> clock = patternClockNamed(clockName);
+    if (!clock) {
+        std::cerr << unknownClockMessage(clockName) << std::endl;
+        return 1;
+    }
+    patternClock = *clock;
     // Every window thread has its own connection, but GLX may share state between them.
     XInitThreads();
     installXErrorHandler();

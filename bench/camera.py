@@ -40,6 +40,7 @@ class Display:
     lag_frames: float = 0.0  # content time of a presented frame, refreshes before its refresh
     swap_interval_ms: float = 0.0  # > 0: the window swaps every this often, tearing
     swap_phase_ms: float = 0.0
+    clock_offset_ms: float = 0.0  # the window's clock ahead of the shared one (another machine)
 
     @property
     def refresh_ms(self):
@@ -65,8 +66,10 @@ class Display:
         scanned = self.scan_start(time_ms - row_delay) + row_delay
         if self.swap_interval_ms > 0:
             swaps = np.floor((scanned - self.swap_phase_ms) / self.swap_interval_ms)
-            return self.swap_phase_ms + swaps * self.swap_interval_ms - self.lag_frames * period
-        return scanned - row_delay - self.lag_frames * period
+            drawn = self.swap_phase_ms + swaps * self.swap_interval_ms
+        else:
+            drawn = scanned - row_delay
+        return drawn - self.lag_frames * period + self.clock_offset_ms
 
     def lead_ms(self, rows, time_ms):
         """Content time minus the start of the refresh that scanned it out, averaged over rows:

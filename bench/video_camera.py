@@ -30,7 +30,6 @@ def _in_effect(changes, initial, times):
 
 @dataclass
 class VideoDisplay(Display):
-    clock_offset_ms: float = 0.0
     phase_changes: list = field(default_factory=list)  # (from ms, new phase_ms)
     lag_changes: list = field(default_factory=list)  # (from ms, new lag_frames)
     # (ms, refreshes): the first refresh from that moment on, and as many after it as given

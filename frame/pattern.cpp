@@ -35,7 +35,9 @@ int32_t barOffset(int32_t size, double position)
 
 double sweepPosition(double t, double period)
 {
-    const double phase = std::fmod(t / period, 1.0);
+    // fmod is exact, so at wall-clock times (t near 2e9 s) the phase keeps what t holds, a
+    // fraction of a microsecond, where t / period would lose more in its rounding.
+    const double phase = std::fmod(t, period) / period;
     return std::fabs(2.0 * phase - 1.0);
 }
 

@@ -42,7 +42,8 @@ template <class NativeWindow> bool setUpWindow(NativeWindow& window, char mode)
 
 // The whole thread body: set-up, the wait for the common start, then frames until the window is
 // closed. Each frame's time is read after the clear, right before the pattern is drawn, so that
-// it is as close as it can be to the swap; the meter reads the clock right after the swap.
+// it is as close as it can be to the swap; the meter reads the monotonic clock right after the
+// swap, whichever clock the pattern follows: a wall clock may be stepped, frame times must not.
 template <class NativeWindow> void runWindowLife(NativeWindow& window, char mode)
 {
     if (!setUpWindow(window, mode))
@@ -53,7 +54,7 @@ template <class NativeWindow> void runWindowLife(NativeWindow& window, char mode
     meter.start(monotonicNanoseconds());
     while (window.handleEvents()) {
         window.clearFrame();
-        window.presentFrame(nanosecondsToSeconds(monotonicNanoseconds()));
+        window.presentFrame(patternSeconds(patternClock));
         meter.addFrame(monotonicNanoseconds(), window.x, window.y);
     }
     window.tearDown();

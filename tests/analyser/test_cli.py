@@ -126,6 +126,23 @@ class Command(unittest.TestCase):
             ("groups not in fives", self.photo, GROUPS[:4], 2, "five arguments"),
             ("no photo", None, [], 2, "no photo"),
             ("unknown option", self.photo, ["--fast"], 2, "unrecognized"),
+            ("groups before the first machine", self.photo, [*GROUPS[:5], "--machine", "a",
+                                                             *GROUPS[5:]], 2, "no machine"),
+            ("a machine named twice", self.photo, ["--machine", "a", *GROUPS[:5], "--machine",
+                                                   "a", *GROUPS[5:]], 2, "a name of its own"),
+            ("a slash in a machine's name", self.photo, ["--machine", "a/b", *GROUPS], 2,
+             "without a slash"),
+            ("a machine's groups not in fives", self.photo, ["--machine", "a", *GROUPS[:4]], 2,
+             "groups of a need five"),
+            ("a place for no machine named", self.photo, ["--machine", "a", *GROUPS,
+                                                          "--place", "b=0,0"], 2, "NAME=X,Y"),
+            ("a place that is no position", self.photo, ["--machine", "a", *GROUPS,
+                                                         "--place", "a=0"], 2, "NAME=X,Y"),
+            ("a place without machines", self.photo, [*GROUPS, "--place", "a=0,0"], 2,
+             "--place needs --machine"),
+            ("two machines at one place", self.photo, [
+                "--machine", "a", *GROUPS[:5], "--machine", "b", *GROUPS[:5], "--place",
+                "a=0,0", "--place", "b=0,0"], 2, "same place on the wall"),
         ]
         for name, path, extra, expected, message in cases:
             with self.subTest(name):
@@ -147,3 +164,37 @@ class Command(unittest.TestCase):
                 self.assertEqual(status, 3)  # one window is behind: that settles it
                 result = json.loads(out)
                 self.assertTrue(any(reason in u["what"] for u in result["unsettled"]))
+
+
+class Machines(unittest.TestCase):
+    """Windows of two machines: a/0,0 and a/1280,0 beside b/0,0 on the wall, b's bars drawn by
+    a clock of its own or by the same one."""
+
+    def test_one_clock_is_judged_as_one_machine_and_clocks_of_their_own_are_said(self):
+        groups = ["--machine", "a", *GROUPS, "--machine", "b", *GROUPS[:5]]
+        cases = [("one clock, b a frame behind", 16.7, 3, "not in sync", 0),
+                 ("b on a clock of its own", 2345.0, 4, "cannot tell", 1)]
+        with tempfile.TemporaryDirectory() as folder:
+            for name, b_ahead_ms, status, answer, b_clock in cases:
+                with self.subTest(name):
+                    displays = wall(3, **{"2": {"clock_offset_ms": -b_ahead_ms}})
+                    data, _, _ = photograph(displays, camera(photo_size=(2400, 900)), 3456.7)
+                    path = write_file(folder, "cluster.jpg", data)
+                    code, out, err = run("--json", path, *groups)
+                    self.assertEqual(code, status, err)
+                    result = json.loads(out)
+                    self.assertEqual(result["verdict"], answer)
+                    windows = {w["name"]: w for w in result["windows"]}
+                    self.assertEqual(set(windows), {"a/0,0", "a/1280,0", "b/0,0"})
+                    self.assertEqual(windows["b/0,0"]["group"], [0, 0, 1280, 720, "V"])
+                    self.assertEqual([w["clock"] for w in windows.values()], [0, 0, b_clock])
+                    own = [u["what"] for u in result["unsettled"] if "clock of its own" in
+                           u["what"]]
+                    if b_clock:
+                        self.assertLess(windows["b/0,0"]["lag_frames"], 0.25)
+                        self.assertEqual(len(own), 1)
+                        self.assertIn("machine b", own[0])
+                    else:
+                        self.assertAlmostEqual(windows["b/0,0"]["lag_frames"], 1.0, delta=0.25)
+                        self.assertEqual(own, [])
+                        self.assertIn("note: machines a, b are on one clock", run(path, *groups)[1])

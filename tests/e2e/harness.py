@@ -81,11 +81,11 @@ class ToolRun:
     """One run of the tool (or another program of ours): its process, and its standard output
     as it arrives."""
 
-    def __init__(self, session, command):
+    def __init__(self, session, command, env=None):
         self.args = command[1:]
         self.started = time.monotonic()
         self.process = subprocess.Popen(
-            command, env=session.env,
+            command, env=env or session.env,
             stdin=DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
         )
         self._lock = threading.Lock()
@@ -200,8 +200,15 @@ class Session:
             run.kill()
         self.runs = []
 
-    def launch(self, *args, exe=TOOL_EXE):
-        run = ToolRun(self, self.command(exe, [str(arg) for arg in args]))
+    def launch(self, *args, exe=TOOL_EXE, env=None, wrapper=()):
+        """Runs one of our programs; env: variables to set for it besides the session's;
+        wrapper: a command that runs it (unshare, say)."""
+        return self.start_program([*wrapper, *self.command(exe, [str(arg) for arg in args])],
+                                  env)
+
+    def start_program(self, command, env=None):
+        """Runs a command line as it stands, on the session's display."""
+        run = ToolRun(self, command, dict(self.env, **(env or {})))
         self.runs.append(run)
         return run
 
@@ -347,15 +354,16 @@ class WineSession(Session):
             subprocess.run(["wineserver", "-k"], **quiet)
             subprocess.run(["wineserver", "-w"], **quiet)
 
-    def usage_text(self, run):
-        """The usage text the run shows, left on screen until dismiss_usage."""
-        wait_until(lambda: self.probe("msgbox", USAGE_CAPTION)[0] == 0, STARTUP_TIMEOUT,
-                   "the usage box")
-        return self.probe("msgbox", USAGE_CAPTION)[1]
+    def usage_text(self, run, caption=USAGE_CAPTION):
+        """The text of the message box the run shows (by default its usage), left on screen
+        until dismiss_usage."""
+        wait_until(lambda: self.probe("msgbox", caption)[0] == 0, STARTUP_TIMEOUT,
+                   f"the {caption} box")
+        return self.probe("msgbox", caption)[1]
 
-    def dismiss_usage(self, run):
-        assert run.running(), "the program must wait for OK in its usage box"
-        assert self.probe("ok", USAGE_CAPTION)[0] == 0, "no usage box to press OK in"
+    def dismiss_usage(self, run, caption=USAGE_CAPTION):
+        assert run.running(), f"the program must wait for OK in its {caption} box"
+        assert self.probe("ok", caption)[0] == 0, f"no {caption} box to press OK in"
 
 
 class X11Session(Session):
@@ -394,12 +402,13 @@ class X11Session(Session):
         self.glx_extensions = set(extensions.split())
         return self
 
-    def usage_text(self, run):
-        """The usage text the run writes to standard error before it ends."""
+    def usage_text(self, run, caption=USAGE_CAPTION):
+        """The usage text (or another refusal) the run writes to standard error before it
+        ends."""
         run.wait_exit()
         return run.stderr.decode("utf-8", "replace").removesuffix("\n")
 
-    def dismiss_usage(self, run):
+    def dismiss_usage(self, run, caption=USAGE_CAPTION):
         pass
 
 

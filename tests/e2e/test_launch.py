@@ -33,6 +33,29 @@ class UsageBox(EndToEndTest):
                 self.assertEqual(self.session.windows(), [])
 
 
+class ClockChoice(EndToEndTest):
+    def test_a_clock_that_is_not_one_is_refused_before_any_window_opens(self):
+        for value in ("wall", "System"):
+            with self.subTest(value=value):
+                run = self.session.launch(*group(10, 10), env={"VARNEL_CLOCK": value})
+                self.assertEqual(self.session.usage_text(run, "VARNEL_CLOCK"),
+                                 f'VARNEL_CLOCK is "{value}": it must be "system" (the wall '
+                                 'clock, for windows on several machines) or "monotonic" (the '
+                                 'default).')
+                self.assertEqual(self.session.windows(), [])
+                self.session.dismiss_usage(run, "VARNEL_CLOCK")
+                self.assertEqual(run.wait_exit(), 1)
+                self.assertEqual(run.output(), "")
+
+    def test_either_clock_runs_the_windows(self):
+        for value in ("monotonic", "system"):
+            with self.subTest(value=value):
+                run = self.session.launch(*group(10, 10), env={"VARNEL_CLOCK": value})
+                self.session.wait_for_windows(1, visible=True)
+                self.assertTrue(self.session.send("esc", 10, 10))
+                self.assert_clean_end(run)
+
+
 class StartGate(EndToEndTest):
     def test_one_window_is_hidden_until_the_start_then_shown_at_its_rectangle(self):
         run = self.session.launch(*group(100, 50, 320, 200))
