@@ -150,7 +150,13 @@ class TwoMachines(EndToEndTest):
         self.assertGreaterEqual(spread, APART_SWEEP, "the machines' clocks are hours apart")
 
         result = self.inspect(path)
-        self.assertEqual(result["verdict"], "cannot tell", result["reasons"])
+        # Within a machine the screenshot may catch its windows a frame apart (see
+        # assert_refresh_not_told); across machines it gives no lag at all.
+        if result["verdict"] == "not in sync":
+            self.assertTrue(all("behind" in reason for reason in result["reasons"]),
+                            result["reasons"])
+        else:
+            self.assertEqual(result["verdict"], "cannot tell", result["reasons"])
         clocks = {w["machine"]: w["clock"] for w in result["windows"]}
         self.assertNotEqual(clocks["a"], clocks["b"], result["windows"])
         self.assertTrue(any("runs on a clock of its own" in u["what"]
