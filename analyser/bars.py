@@ -13,6 +13,10 @@ import numpy as np
 from analyser.pattern import BAR, EDGE
 
 SEARCH_PX = 40  # how far from its typical place the vertical bar is looked for in a row
+# Both bars show one sweep position: the horizontal bar is looked for within this share of the
+# window's height of where the vertical bar puts it (a frame line lit across the width, with an
+# outline a few pixels off, may pose as it elsewhere).
+NEAR_EXPECTED = 0.1
 
 
 @dataclass
@@ -95,14 +99,18 @@ def read_vertical_bar(samples, width, level):
     return VerticalBar(offset, measured_width, clipped, hidden)
 
 
-def read_horizontal_bar(samples, height, level, v):
-    """The horizontal bar: the rows whose median over the window's width is lit."""
+def read_horizontal_bar(samples, height, level, v, expected=None):
+    """The horizontal bar: the rows whose median over the window's width is lit; looked for
+    within NEAR_EXPECTED of the height from the offset expected, where given."""
     rows = samples.shape[0]
     per_pixel = rows / height
     # Every fourth column is enough for a row's median, at a quarter of the work.
     profile = np.median(samples[:, ::4], axis=1)
     background = np.median(profile)
     box = _box_filter(profile[None, :], max(1, int(round(BAR * per_pixel))))[0]
+    if expected is not None and not np.isnan(expected):
+        far = np.abs(height - v - BAR / 2 - expected) > NEAR_EXPECTED * height
+        box = np.where(far, -np.inf, box)
     centre = int(np.argmax(box))
     peak = profile[centre]
     if peak - background < 0.3 * level:

@@ -22,8 +22,16 @@ MERGE_REFRESHES = 3  # content faults this close together are one stutter
 STUTTER_CONTEXT = 9  # refreshes around one whose median lag is the window's usual lag
 WHOLE_MARGIN = 0.3  # a lag change within this of whole refreshes is a stutter
 MAX_STUTTER_REFRESHES = 8
+# Held frames are told from the lags only where the lags read scatter about their usual value
+# by under this share of a refresh (their robust spread): rougher readings, from a window that
+# spans few pixels, make a whole refresh of change out of their error.
+MAX_LAG_SCATTER = 0.2
 PHASE_STEP = 0.1  # a lasting change of the scan's phase by this share of a refresh starts a new
 PHASE_RUN = 6  # stretch of the timeline, when it holds for this many boundaries
+# Boundaries of one display's refreshes line up to a few hundredths of a refresh; starts that
+# scatter wider than this (the median distance from the fit, in refreshes; starts at random
+# give a quarter) are not scan-out boundaries but misreadings: no timeline.
+MAX_TIMELINE_SCATTER = 0.08
 
 
 def clock_offset_ms(moments, f):
@@ -120,7 +128,8 @@ def fit_timeline(starts_ms, guess_ms, within=0.12):
     with one phase for each stretch between lasting phase changes. Starts seen a few refreshes
     apart line up at other periods too (a 30 fps camera sees a 60 Hz display's starts line up
     at 11.1 ms as well as at 16.7 ms), so the guess must come from elsewhere, within about a
-    tenth: from the content's jump at the boundaries."""
+    tenth: from the content's jump at the boundaries. None where the starts do not line up.
+    """
     starts = np.sort(np.asarray(starts_ms, float))
     if len(starts) < 3:
         return None
@@ -138,6 +147,8 @@ def fit_timeline(starts_ms, guess_ms, within=0.12):
     for _ in range(3):
         period, phases, error, residual = _fit_pieces(rest, period, pieces)
         pieces = _phase_pieces(rest, period, residual)
+    if np.median(np.abs(residual)) > MAX_TIMELINE_SCATTER:
+        return None
     phases = [(starts[0] + begin if index else -np.inf, starts[0] + phase)
               for index, (begin, phase) in enumerate(phases)]
     return Timeline(period, phases, error, len(starts))
@@ -232,13 +243,9 @@ def stutters(refresh_starts_ms, contents_ms, refresh_ms):
     of one refresh are merged). Each refresh's content less its start is its lag; a frame held
     or skipped moves the lag by whole refreshes against the lags around it, for a while or for
     good. Faults within MERGE_REFRESHES of each other are one stutter."""
-    starts, contents = _per_refresh(refresh_starts_ms, contents_ms, refresh_ms)
+    starts, lags, usual = _lags(refresh_starts_ms, contents_ms, refresh_ms)
     if len(starts) < 3:
         return []
-    lags = (contents - starts) / refresh_ms
-    reach = STUTTER_CONTEXT // 2
-    padded = np.pad(lags, reach, mode="edge")
-    usual = np.median(sliding_window_view(padded, 2 * reach + 1), axis=1)
     off = _whole_refreshes(lags - usual)
     moved = np.zeros(len(lags), bool)
     moved[1:] = _whole_refreshes(np.diff(usual))
@@ -251,6 +258,30 @@ def stutters(refresh_starts_ms, contents_ms, refresh_ms):
         gap = round((starts[index] - starts[index - 1]) / refresh_ms) if index else 0
         found.append(Stutter(moment, 1, gap == 1))
     return found
+
+
+def _lags(refresh_starts_ms, contents_ms, refresh_ms):
+    """Per refresh seen: its start, its lag (content less start, in refreshes) and the usual
+    lag around it (the median of STUTTER_CONTEXT refreshes)."""
+    starts, contents = _per_refresh(refresh_starts_ms, contents_ms, refresh_ms)
+    lags = (contents - starts) / refresh_ms
+    if len(starts) < 3:
+        return starts, lags, lags
+    reach = STUTTER_CONTEXT // 2
+    padded = np.pad(lags, reach, mode="edge")
+    return starts, lags, np.median(sliding_window_view(padded, 2 * reach + 1), axis=1)
+
+
+def lag_scatter(refresh_starts_ms, contents_ms, refresh_ms):
+    """The robust spread, in refreshes, of the lags read about the usual lag around each; NaN
+    when too few refreshes were seen."""
+    starts, lags, usual = _lags(refresh_starts_ms, contents_ms, refresh_ms)
+    if len(starts) < 3:
+        return float("nan")
+    off = lags - usual
+    # Held frames themselves are whole refreshes off: the spread of what is left.
+    off = off - np.round(off)
+    return float(1.4826 * np.median(np.abs(off)))
 
 
 def _whole_refreshes(change):

@@ -157,7 +157,7 @@ def refine_corners(green, outline):
     for side in range(4):
         line = _traced_side(green, corners, side, floor)
         if shared[side]:
-            inner = _inner_of_pair(green, line, corners, side)
+            inner = _inner_of_pair(green, line, corners, side, floor)
             if inner is not None:
                 line, shared[side] = inner, False
         lines.append(line)
@@ -177,10 +177,11 @@ def _traced_side(green, corners, side, floor):
     return start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
 
 
-def _inner_of_pair(green, line, corners, side):
+def _inner_of_pair(green, line, corners, side, floor):
     """Where a side traced as one line shows two, a narrow bezel apart (the frame lines of two
     windows that nearly abut): the inner line, or None. The light across the side is averaged
-    along its whole length, so that both lines stand out however faint."""
+    along its whole length, so that both lines stand out however faint; each must stand floor
+    above the panel around it (a compressed video rings beside a line, fainter)."""
     point, direction = line
     inward = np.array([-direction[1], direction[0]])
     length = np.linalg.norm(corners[(side + 1) % 4] - corners[side])
@@ -190,9 +191,9 @@ def _inner_of_pair(green, line, corners, side):
     points = first + along[:, None, None] * direction + offsets[None, :, None] * inward
     profile = cv2.remap(green, points[..., 0].astype(np.float32),
                         points[..., 1].astype(np.float32), cv2.INTER_LINEAR).mean(axis=0)
-    profile = profile - profile.min()
+    profile = profile - np.median(profile)
     peaks = np.nonzero((profile[1:-1] > profile[:-2]) & (profile[1:-1] >= profile[2:]) & (
-        profile[1:-1] >= PAIR_SHARE * profile.max()))[0] + 1
+        profile[1:-1] >= max(PAIR_SHARE * profile.max(), floor)))[0] + 1
     if len(peaks) < 2:
         return None
     # The two strongest, with a clear dip between them.

@@ -6,12 +6,14 @@ from dataclasses import dataclass, field
 import cv2
 import numpy as np
 
-from analyser import bars, layout, locate, machines, rectify, timing, verdict
+from analyser import bar_ends, bars, layout, locate, machines, pattern, rectify, timing, verdict
 from analyser.course import wrapped
 from analyser.pattern import BAR, EDGE, PERIOD_MS, SWEEP_PER_MS, times_in_sweep_ms
 
 ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
 MAX_LAG_FRAMES = 0.5
+SCALE_ADVICE = ("take the picture closer or at a higher resolution, so that each window spans "
+                "more of its pixels")
 CLOCK_ADVICE = ("start the tool with VARNEL_CLOCK=system on every machine, and hold their "
                 "clocks together with the time service (PTP, or NTP on a quiet network)")
 MAX_SCAN_SPREAD = 0.1
@@ -25,6 +27,11 @@ MAX_DOUBT_PHOTO_PX = 3.5
 CLEAR_READING_PX = 4.0  # a reading this close to the pattern needs no other outline tried
 NO_PATTERN_PX = 100.0  # a reading that strays this far (window pixels) holds no window
 PLAUSIBLE_SAMPLES = (1.0, 0.75)  # per photo pixel, enough to tell a window from none
+# Bars that disagree by more than this (photo pixels) show an outline that is off: the window is
+# read again in the outline where its bars end, and kept so if they then agree better.
+REFIT_DISAGREE_PHOTO_PX = 1.0
+# A side's line fitted along its length is traced to this share of a photo pixel.
+OUTLINE_ERROR_PX = 0.25
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
@@ -48,11 +55,14 @@ class Window:
     vertical: bars.VerticalBar
     horizontal: bars.HorizontalBar
     reading: timing.WindowReading
-    bars_disagree_px: float = 0.0
+    # the horizontal bar's sweep position less the vertical bar's where they disagree, in
+    # window pixels: an outline that is off moves one bar's reading against the other's
+    bars_lean_px: float = 0.0
     f: float = float("nan")
     lead_ms: float = float("nan")
     lag_ms: float = float("nan")
     lag_frames: float = float("nan")
+    lag_doubt_ms: float = 0.0  # how far lag_ms may be off
     scan: float = None
     doubt_px: float = 0.0
     # Whether the rows above the scan-out boundary show the newer frame: unless the camera reads
@@ -60,6 +70,8 @@ class Window:
     # way.
     newer_above: bool = True
     shared: tuple = (False, False, False, False)  # sides shared with an abutting neighbour
+    panel_black: float = 0.0  # the light of its panel's black, in the image read
+    bar_light: float = 0.0  # and of its bars
     clock: int = 0  # windows with the same number show the bars of one clock
     direction: int = 0  # of its sweep: +1 bars moving right and up, -1 left and down, 0 unknown
     warnings: list = field(default_factory=list)
@@ -67,6 +79,10 @@ class Window:
     @property
     def machine(self):
         return machines.machine_of(self.group) if self.group else ""
+
+    @property
+    def bars_disagree_px(self):
+        return abs(self.bars_lean_px)
 
     @property
     def reliable(self):
@@ -224,6 +240,14 @@ def best_reading(green, brightness, outlines, name, group, refresh_ms, per_pixel
     return best
 
 
+def lead_doubt_ms(disagree_px, width, across):
+    """How far a window's content time may be off, in ms, when its bars disagree by disagree_px
+    window pixels (an outline that far off) and its outline, across photo pixels wide, is
+    traced to OUTLINE_ERROR_PX."""
+    doubt_px = np.hypot(disagree_px, OUTLINE_ERROR_PX * width / max(across, 1.0))
+    return float(doubt_px / ((width - 9) * SWEEP_PER_MS))
+
+
 def outline_doubt_px(window, refresh_ms):
     """How far a reading strays from what a right outline gives, in window pixels: the two bars
     agree, the vertical bar stands straight between breaks (a wrong corner tilts and bends it),
@@ -244,11 +268,11 @@ def outline_doubt_px(window, refresh_ms):
 
 def lit_samples(samples):
     """A window's samples above its panel's black (most of a window is dark panel: the median
-    of a sparse share of them), and a lit bar's light above it (a high percentile: the bars
-    and the frame light about a fiftieth of a window)."""
+    of a sparse share of them), a lit bar's light above it (a high percentile: the bars and
+    the frame light about a fiftieth of a window), and the black."""
     black = float(np.median(samples[::4, ::4]))
     lit = samples - black
-    return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0)
+    return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0), black
 
 
 def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
@@ -267,11 +291,51 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
     if group is None:
         width, height, to_photo = _size_from_bars(image, to_photo, width, height,
                                                   photo_points, traced.shared)
+    window = _read_in(image, to_photo, width, height, name, group, per_pixel, traced.shared)
+    if window is None:
+        return None
+    across, _ = rectify.photo_extent(window.to_photo, width, height)
+    if window.bars_disagree_px <= REFIT_DISAGREE_PHOTO_PX * width / across:
+        return window
+    again = _refit_to_bar_ends(image, window, per_pixel)
+    if again is not None and again.bars_disagree_px < window.bars_disagree_px:
+        return again
+    return window
+
+
+def _refit_to_bar_ends(image, window, per_pixel):
+    """The window read again in the outline that its bars' ends show, where that outline lies
+    apart from the one it was read in; None where it does not."""
+    width, height = window.width, window.height
+    offsets, v = window.vertical.offset, window.v
+    ends_u = []
+    for low, high in ((0.03, 0.15), (0.85, 0.97)):
+        near = offsets[(v > low * height) & (v < high * height)]
+        near = near[~np.isnan(near)]
+        ends_u.append(float(np.median(near)) + BAR / 2 if len(near) else None)
+    horizontal = window.horizontal
+    bar_v = None if horizontal.clipped or np.isnan(horizontal.offset) else \
+        height - horizontal.offset - BAR / 2
+    across, _ = rectify.photo_extent(window.to_photo, width, height)
+    edges = bar_ends.fit_edges(image, window.to_photo, width, height, ends_u, bar_v,
+                               window.bar_light, window.panel_black, across)
+    to_photo = bar_ends.refitted(window.to_photo, width, height, edges, across)
+    if to_photo is None:
+        return None
+    return _read_in(image, to_photo, width, height, window.name, window.group, per_pixel,
+                    window.shared)
+
+
+def _read_in(image, to_photo, width, height, name, group, per_pixel, shared):
+    """The window's bars read in the outline that to_photo gives; None when too few rows show
+    the vertical bar."""
     columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
     samples, u, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows)
-    samples, level = lit_samples(samples)
+    samples, level, black = lit_samples(samples)
     vertical = bars.read_vertical_bar(samples, width, level)
-    horizontal = bars.read_horizontal_bar(samples, height, level, v)
+    f = pattern.sweep_from_offset(np.nanmedian(vertical.offset), width) if np.any(
+        ~np.isnan(vertical.offset)) else np.nan
+    horizontal = bars.read_horizontal_bar(samples, height, level, v, f * (height - 9))
     offsets = vertical.offset.copy()
     offsets[horizontal.rows[0]:horizontal.rows[1]] = np.nan
     # Next to the top and bottom frame lines the blur lights the rows across: leave them out.
@@ -293,8 +357,8 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
     edges = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
     corners = cv2.perspectiveTransform(edges[None], to_photo)[0].astype(float)
     return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
-                  vertical, horizontal, reading, disagree * (width - 9),
-                  shared=traced.shared)
+                  vertical, horizontal, reading, disagree * (width - 9), shared=shared,
+                  panel_black=black, bar_light=black + level)
 
 
 def _size_from_bars(image, to_photo, width, height, photo_points, shared):
@@ -302,7 +366,7 @@ def _size_from_bars(image, to_photo, width, height, photo_points, shared):
     enough to measure: a bar is BAR window pixels thick."""
     columns, rows = rectify.grid_size(to_photo, width, height)
     samples, _, _, _ = rectify.sample(image, to_photo, width, height, columns, rows)
-    lit, level = lit_samples(samples)
+    lit, level, _ = lit_samples(samples)
     measured = bars.read_vertical_bar(lit, width, level).width
     across, _ = rectify.photo_extent(to_photo, width, height)
     thickness = np.nanmedian(measured) if np.any(~np.isnan(measured)) else np.nan
@@ -364,9 +428,17 @@ def _lag_within_clocks(windows, refresh_ms):
         reference = next((w.lead_ms for w in members if w.reliable), float("nan"))
         relative = {id(w): float(wrapped(w.lead_ms - reference, PERIOD_MS)) for w in members}
         leader = max((relative[id(w)] for w in members if w.reliable), default=float("nan"))
+        leading = next((w for w in members if w.reliable and relative[id(w)] == leader), None)
         for window in members:
             window.lag_ms = leader - relative[id(window)]
             window.lag_frames = window.lag_ms / refresh_ms
+            if leading is not None and window is not leading:
+                window.lag_doubt_ms = float(np.hypot(_lead_doubt(window), _lead_doubt(leading)))
+
+
+def _lead_doubt(window):
+    across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
+    return lead_doubt_ms(window.bars_disagree_px, window.width, across)
 
 
 def _warn(result, photo_height):
@@ -425,6 +497,7 @@ def _window_warnings(window, refresh_ms):
 
 def _judge(result):
     judgement = verdict.Judgement()
+    refresh_ms = 1000.0 / result.refresh_hz
     for name in result.missing:
         judgement.unsettled.append(verdict.Unsettled(
             f"window {name} was not found in the photo",
@@ -446,9 +519,10 @@ def _judge(result):
                 f"window {window.name} cannot be judged: its outline could not be traced "
                 "with certainty", "take the photo closer or squarer to the wall, with less "
                 "glare on that display"))
-        if window.lag_frames >= MAX_LAG_FRAMES:
-            judgement.faults.append(f"window {window.name} is {window.lag_frames:.2f} frames "
-                                    f"({window.lag_ms:.1f} ms) behind")
+        verdict.judge_behind(
+            judgement, f"window {window.name} is {window.lag_frames:.2f} frames "
+            f"({window.lag_ms:.1f} ms) behind", window.lag_ms, window.lag_doubt_ms,
+            MAX_LAG_FRAMES * refresh_ms, SCALE_ADVICE)
         if window.tears:
             judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
                                     "tear(s))")
@@ -459,7 +533,7 @@ def _judge(result):
                                 "displays do not refresh in step")
     _judge_scans(judgement, judged, len(scans))
     _judge_clocks(judgement, judged)
-    if not any(w.lag_frames >= MAX_LAG_FRAMES for w in judged):
+    if not any(_may_lag(w, refresh_ms) for w in judged):
         across = "" if len({w.clock for w in judged}) < 2 else " of each clock"
         judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame"
                                  f"{across}: every lag is under {MAX_LAG_FRAMES} frame")
@@ -468,6 +542,10 @@ def _judge(result):
     if not any(w.tears for w in judged):
         judgement.settled.append("no window tears")
     result.judgement = judgement
+
+
+def _may_lag(window, refresh_ms):
+    return verdict.may_be_behind(window.lag_ms, window.lag_doubt_ms, MAX_LAG_FRAMES * refresh_ms)
 
 
 def _judge_clocks(judgement, judged):

@@ -27,6 +27,7 @@ def window_json(window):
                   "time_s": [_number(t, 4) for t in sweep_times_s(window, window.direction)]},
         "lag_ms": _number(window.lag_ms, 2),
         "lag_frames": _number(window.lag_frames, 3),
+        "lag_doubt_ms": _number(window.lag_doubt_ms, 2),
         "scan": _number(window.scan, 3),
         "breaks": [{"row": b.row, "jump_ms": _number(b.jump_ms, 2), "kind": b.kind}
                    for b in window.breaks],

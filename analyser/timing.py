@@ -204,7 +204,8 @@ def read_segments(offsets, breaks, width, noise):
 def combine_with_horizontal(segments, horizontal_offset, horizontal_rows, height, error):
     """Narrows the sweep position of the stretch that holds the horizontal bar with the bar's
     own reading: both offsets are truncations of the same f, so f lies where the two intervals
-    overlap. Returns the disagreement in window pixels of the vertical bar when they do not."""
+    overlap. Returns by how much they do not, in sweep position: the horizontal bar's less the
+    vertical bar's, 0 where they agree."""
     if np.isnan(horizontal_offset):
         return 0.0
     middle = (horizontal_rows[0] + horizontal_rows[1]) / 2
@@ -222,7 +223,7 @@ def combine_with_horizontal(segments, horizontal_offset, horizontal_rows, height
             segment.f_range = (low, high)
             segment.f = (low + high) / 2
             return 0.0
-        return abs(f - segment.f)
+        return f - segment.f
     return 0.0
 
 

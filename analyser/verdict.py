@@ -57,3 +57,19 @@ class Judgement:
         for point in self.unsettled:
             lines += [f"  not settled: {point.what}", f"    what to do: {point.advice}"]
         return lines
+
+
+def may_be_behind(lag_ms, doubt_ms, limit_ms):
+    """Whether a lag read to within doubt_ms may reach limit_ms."""
+    return lag_ms + doubt_ms >= limit_ms
+
+
+def judge_behind(judgement, behind, lag_ms, doubt_ms, limit_ms, advice):
+    """A lag of limit_ms or more beyond its doubt is a fault (behind says whose); one that
+    only may be is not settled."""
+    if lag_ms - doubt_ms >= limit_ms:
+        judgement.faults.append(behind)
+    elif may_be_behind(lag_ms, doubt_ms, limit_ms):
+        judgement.unsettled.append(Unsettled(
+            f"{behind}, read only to {doubt_ms:.1f} ms at this scale: whether it shows the "
+            "same frame as its leader cannot be told", advice))

@@ -51,6 +51,7 @@ class Tracked:
     lost: int = 0
     top_y: list = field(default_factory=list)  # photo y of the window's top, per frame read
     bottom_y: list = field(default_factory=list)
+    lean_px: list = field(default_factory=list)  # per frame read: photo.Window.bars_lean_px
 
 
 class Reader:
@@ -145,6 +146,7 @@ class Reader:
         tracked.seen.breaks.append(breaks)
         tracked.top_y.append(float(window.corners[:2, 1].mean()))
         tracked.bottom_y.append(float(window.corners[2:, 1].mean()))
+        tracked.lean_px.append(window.bars_lean_px)
 
 
 @dataclass
@@ -159,12 +161,17 @@ class WindowCourse:
     timeline: course.Timeline = None
     stutters: list = field(default_factory=list)
     refreshes_seen: float = 0.0
+    lag_scatter: float = float("nan")  # refreshes; held frames are told where it is small
     tearing: bool = False
     clock: int = 0  # windows with the same number run on one clock
     leader: str = ""
     offsets: np.ndarray = None  # per frame of moments, ms behind its clock's leader
     offset_ms: float = float("nan")
     offset_spread_ms: float = float("nan")
+    # How far its content times may be off (ms), for an outline off by as much as its bars
+    # lean or a quarter of a video pixel; and so its offset from the leader.
+    lead_doubt_ms: float = 0.0
+    offset_doubt_ms: float = 0.0
     drift: float = None  # refreshes per second relative to the reference window
     drift_error: float = None
     slips: list = field(default_factory=list)
@@ -330,6 +337,7 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     result = WindowCourse(tracked.name, tracked.group, tracked.size_estimated, moments,
                           np.full(len(moments), np.nan), tears)
     result.tearing = bool(np.mean(tears > 0) > TEARING_SHARE)
+    result.lead_doubt_ms = _lead_doubt_ms(tracked)
     guess = course.refresh_ms_from_jumps(boundaries[boundaries[:, 5] >= CLEAR_SIDES, 4],
                                          nominal_ms)
     # A boundary's refresh began when its row was read, less the row's share of a refresh:
@@ -358,10 +366,20 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     summed = np.bincount(frames, np.nan_to_num(leads) * weights, len(moments))
     result.leads = np.where(total > 0, summed / np.maximum(total, 1e-9), np.nan)
     if result.timeline is not None and not result.tearing:
-        result.stutters = course.stutters(started, contents, period)
+        result.lag_scatter = course.lag_scatter(started, contents, period)
+        if not result.lag_scatter > course.MAX_LAG_SCATTER:
+            result.stutters = course.stutters(started, contents, period)
         result.refreshes_seen = course.refreshes_seen(started, period, moments[0],
                                                       moments[-1])
     return result
+
+
+def _lead_doubt_ms(tracked):
+    corners = tracked.corners
+    across = (np.linalg.norm(corners[1] - corners[0]) + np.linalg.norm(corners[2] - corners[3])) / 2
+    # Over many frames the bars' disagreement from noise evens out; an outline that is off
+    # leans one way.
+    return photo.lead_doubt_ms(abs(np.median(tracked.lean_px)), tracked.group[2], across)
 
 
 def _readout_estimate(courses):
@@ -410,6 +428,8 @@ def _offsets(window, leader):
     difference = course.wrapped(leader.leads[there] - window.leads[here], PERIOD_MS)
     offsets[here] = difference
     window.offsets = offsets
+    window.offset_doubt_ms = 0.0 if window is leader else float(
+        np.hypot(window.lead_doubt_ms, leader.lead_doubt_ms))
     # Frames around stutters show them, not the offset; a frame far off the rest is misread.
     refresh = window.refresh_ms or 1000.0 / 60
     typical = np.nanmedian(offsets) if np.any(~np.isnan(offsets)) else 0.0
@@ -473,8 +493,8 @@ def _frame_faults(result, frame_ms):
         index = np.searchsorted(moments, window.moments)
         refresh = window.refresh_ms or 1000.0 / result.refresh_hz
         if window.offsets is not None:
-            behind = _running_median(window.offsets, OFFSET_FRAMES) >= \
-                photo.MAX_LAG_FRAMES * refresh
+            behind = _running_median(window.offsets, OFFSET_FRAMES) - window.offset_doubt_ms \
+                >= photo.MAX_LAG_FRAMES * refresh
             for i in index[behind]:
                 faults[i].add(f"window {window.name} behind")
         for i in index[(window.tears > 0) & window.tearing]:
@@ -505,9 +525,10 @@ def _judge(result, frame_ms):
             "command line"))
     for window in result.windows:
         refresh = window.refresh_ms or 1000.0 / result.refresh_hz
-        if window.offset_ms >= photo.MAX_LAG_FRAMES * refresh:
-            judgement.faults.append(f"window {window.name} is {window.offset_ms / refresh:.2f} "
-                                    f"frames ({window.offset_ms:.1f} ms) behind on average")
+        verdict.judge_behind(
+            judgement, f"window {window.name} is {window.offset_ms / refresh:.2f} frames "
+            f"({window.offset_ms:.1f} ms) behind on average", window.offset_ms,
+            window.offset_doubt_ms, photo.MAX_LAG_FRAMES * refresh, photo.SCALE_ADVICE)
         if window.clock != 0 and window.leader == window.name:
             who = f"machine {window.machine}" if window.machine else f"window {window.name}"
             judgement.unsettled.append(verdict.Unsettled(
@@ -520,6 +541,11 @@ def _judge(result, frame_ms):
         if not window.in_step:
             judgement.faults.append(f"window {window.name} drifts by {window.drift:+.3f} "
                                     "refreshes per s against the others")
+        if window.lag_scatter > course.MAX_LAG_SCATTER:
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name}'s content is read only to {window.lag_scatter:.2f} of a "
+                "refresh a frame here, too roughly to tell a frame held: whether it stutters "
+                "cannot be told", photo.SCALE_ADVICE))
         if window.lone_stutters:
             judgement.faults.append(f"window {window.name} stutters alone "
                                     f"({len(window.lone_stutters)} time(s))")
@@ -530,7 +556,7 @@ def _judge(result, frame_ms):
         judgement.faults.append("scan-out positions differ by more than "
                                 f"{photo.MAX_SCAN_SPREAD} of a refresh")
     _judge_refresh(judgement, result.windows)
-    _settled(judgement, result.windows)
+    _settled(judgement, result.windows, 1000.0 / result.refresh_hz)
     result.judgement = judgement
     unsettled = bool(judgement.unsettled)
     for second in range(int(np.ceil(result.duration_ms / 1000.0))):
@@ -538,6 +564,11 @@ def _judge(result, frame_ms):
         reasons = sorted(set().union(*[faults[i] for i in np.nonzero(inside)[0]]))
         state = False if reasons else (None if unsettled or not inside.any() else True)
         result.seconds.append((second, state, reasons))
+
+
+def _offsets_settled(windows, nominal_ms):
+    return not any(verdict.may_be_behind(w.offset_ms, w.offset_doubt_ms, photo.MAX_LAG_FRAMES * (
+        w.refresh_ms or nominal_ms)) for w in windows)
 
 
 def _judge_refresh(judgement, windows):
@@ -559,9 +590,9 @@ def _judge_refresh(judgement, windows):
                 "refreshes in step with the others cannot be told", advice))
 
 
-def _settled(judgement, windows):
+def _settled(judgement, windows, nominal_ms):
     """What the video shows to be in sync."""
-    if not any(f.endswith("behind on average") for f in judgement.faults):
+    if _offsets_settled(windows, nominal_ms):
         across = "" if len({w.clock for w in windows}) < 2 else " of each clock"
         judgement.settled.append(f"all {len(windows)} window(s) show the same frame{across}: "
                                  f"every offset is under {photo.MAX_LAG_FRAMES} frame")
@@ -571,5 +602,5 @@ def _settled(judgement, windows):
         judgement.settled.append(f"{len(followed)} windows refresh in step")
     if not any(w.tearing for w in windows):
         judgement.settled.append("no window tears")
-    if not any(w.lone_stutters for w in windows):
+    if not any(w.lone_stutters or w.lag_scatter > course.MAX_LAG_SCATTER for w in windows):
         judgement.settled.append("no window stutters alone")

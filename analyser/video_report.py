@@ -43,6 +43,7 @@ def window_json(window, duration_ms):
         "own_clock": window.clock != 0,
         "offset_ms": _number(window.offset_ms, 2),
         "offset_spread_ms": _number(window.offset_spread_ms, 2),
+        "offset_doubt_ms": _number(window.offset_doubt_ms, 2),
         "drift_refreshes_per_s": _number(window.drift, 4),
         "drift_error": _number(window.drift_error, 4),
         "in_step": window.in_step,

@@ -148,12 +148,12 @@ def _near(found, expected, tolerance):
 
 def report(scored, details=False):
     rows = {fps: dict(windows=0, found=0, offsets=[], drifts=[], slips=[0, 0, 0],
-                      stutters=[0, 0, 0], seconds=0.0, frames=0, verdict=[0, 0])
+                      stutters=[0, 0, 0], seconds=0.0, frames=0, verdict=[0, 0, 0])
             for fps in FRAME_RATES}
     for seed, scene, truth, result, spent in scored:
         row = rows[int(scene.camera.fps)]
         row["windows"] += len(scene.displays)
-        row["verdict"][1] += 1
+        row["verdict"][2] += 1
         if result is None:
             continue
         frame_ms = 1000.0 / scene.camera.fps
@@ -201,11 +201,13 @@ def report(scored, details=False):
         row["seconds"] += spent
         row["frames"] += result.frames
         expected_sync = scene.kind in ("in sync", "stutters together")
+        # CANNOT TELL is not a wrong answer, but a verdict not given.
         row["verdict"][0] += result.in_sync == expected_sync
+        row["verdict"][1] += result.in_sync is None
     print(f"{'fps':>4} {'windows':>9} {'offset err ms':>20} {'drift err':>17} "
-          f"{'slips':>13} {'stutters':>16} {'verdict':>8}")
+          f"{'slips':>13} {'stutters':>16} {'verdict':>14}")
     print(f"{'':>4} {'found':>9} {'mean / 95th / max':>20} {'95th / max':>17} "
-          f"{'placed/all +new':>13} {'placed/all +invented':>16} {'right':>8}")
+          f"{'placed/all +new':>13} {'placed/all +invented':>16} {'right/cannot/all':>14}")
     for fps, row in rows.items():
         offsets = np.array(row["offsets"]) if row["offsets"] else np.array([np.nan])
         drifts = np.array(row["drifts"]) if row["drifts"] else np.array([np.nan])
@@ -214,7 +216,8 @@ def report(scored, details=False):
               f"{np.nanmax(offsets):6.2f} {np.nanpercentile(drifts, 95):8.4f} "
               f"{np.nanmax(drifts):8.4f} {row['slips'][0]:>5}/{row['slips'][1]:<3}+"
               f"{row['slips'][2]:<3} {row['stutters'][0]:>7}/{row['stutters'][1]:<3}+"
-              f"{row['stutters'][2]:<4} {row['verdict'][0]:>4}/{row['verdict'][1]}")
+              f"{row['stutters'][2]:<4} {row['verdict'][0]:>5}/{row['verdict'][1]}/"
+              f"{row['verdict'][2]}")
     for fps, row in rows.items():
         if row["frames"]:
             print(f"{fps} fps videos: analysed at {row['frames'] / row['seconds']:.0f} frames "

@@ -42,6 +42,8 @@ class Timelines(unittest.TestCase):
                 scan = np.mod((moments - phase) / period, 1.0)
                 error = course.wrapped(timeline.scan(moments) - scan, 1.0)
                 self.assertLess(np.percentile(np.abs(error), 95), 0.02)
+        # Jumps misread from noise at moments of no refresh in particular fit no timeline.
+        self.assertIsNone(course.fit_timeline(np.sort(rng.uniform(0, 5000, 60)), 16.7))
 
     def test_readout_is_read_from_the_boundary_moving_within_one_refresh(self):
         # A camera reads its frame out within one frame's time.
@@ -78,6 +80,16 @@ class Stutters(unittest.TestCase):
                     self.assertEqual(len(found), 2 if found[0].moment_ms < starts[60] else 1)
                     self.assertLessEqual(abs(found[-1].moment_ms - starts[120]), REFRESH)
         self.assertEqual(course.stutters(starts, starts - 3.0, REFRESH), [])
+
+    def test_lags_read_too_roughly_to_tell_a_held_frame_are_told_apart(self):
+        rng = np.random.default_rng(3)
+        starts = np.arange(300) * REFRESH
+        for error, rough in ((0.05, False), (0.1, False), (0.5, True)):
+            with self.subTest(error=error):
+                contents = starts - REFRESH + rng.normal(0, error * REFRESH, len(starts))
+                contents[100:103] = contents[99]  # a frame held is not an error of reading
+                scatter = course.lag_scatter(starts, contents, REFRESH)
+                self.assertEqual(scatter > course.MAX_LAG_SCATTER, rough, scatter)
 
     def test_slips_are_placed_where_the_relative_scan_turns_over(self):
         moments = np.arange(0, 20000, 1000 / 60)

@@ -1,0 +1,28 @@
+"""A lag read only roughly: a fault where even its least value is half a frame, not settled
+where its doubt reaches that far, settled otherwise."""
+
+import unittest
+
+from analyser import verdict
+
+
+class LagWithinItsDoubt(unittest.TestCase):
+    def test_the_answer_follows_the_lag_and_how_far_it_may_be_off(self):
+        limit = 8.3
+        for lag, doubt, answer in ((12.0, 1.0, verdict.NOT_IN_SYNC),
+                                   (12.0, 5.0, verdict.CANNOT_TELL),
+                                   (2.8, 6.0, verdict.CANNOT_TELL),
+                                   (2.8, 4.6, verdict.IN_SYNC),
+                                   (float("nan"), 1.0, verdict.IN_SYNC)):
+            with self.subTest(lag=lag, doubt=doubt):
+                judgement = verdict.Judgement(settled=["every lag is small"])
+                verdict.judge_behind(judgement, "window a is behind", lag, doubt, limit,
+                                     "take it closer")
+                self.assertEqual(judgement.answer, answer)
+                if answer == verdict.CANNOT_TELL:
+                    self.assertIn(f"read only to {doubt:.1f} ms", judgement.reasons[0])
+                    self.assertEqual(judgement.unsettled[0].advice, "take it closer")
+
+
+if __name__ == "__main__":
+    unittest.main()
