@@ -73,5 +73,6 @@ def assert_refresh_not_told(test, result):
         return
     test.assertEqual((result["verdict"], result["in_sync"]), ("cannot tell", None),
                      result["reasons"])
-    test.assertTrue(any("show the same frame" in s for s in result["settled"]),
-                    result["settled"])
+    # A lag caught near half a frame is not settled either way.
+    test.assertTrue(any("show the same frame" in s for s in result["settled"]) or any(
+        "read only to" in u["what"] for u in result["unsettled"]), result)
