@@ -207,9 +207,8 @@ def _name_windows(found, groups):
 
 def _estimated_size(quad):
     """A window size with the outline's aspect ratio, ASSUMED_HEIGHT rows high."""
-    sides = np.linalg.norm(quad - np.roll(quad, -1, axis=0), axis=1)
-    aspect = (sides[0] + sides[2]) / max(sides[1] + sides[3], 1e-9)
-    return int(round(ASSUMED_HEIGHT * aspect)), ASSUMED_HEIGHT
+    across, down = rectify.quad_extent(quad)
+    return int(round(ASSUMED_HEIGHT * across / max(down, 1e-9))), ASSUMED_HEIGHT
 
 
 def _reads_as_pattern(green, brightness, outlines, refresh_ms):
@@ -297,15 +296,15 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
     across, _ = rectify.photo_extent(window.to_photo, width, height)
     if window.bars_disagree_px <= REFIT_DISAGREE_PHOTO_PX * width / across:
         return window
-    again = _refit_to_bar_ends(image, window, per_pixel)
+    again = _refit_to_bar_ends(image, window, per_pixel, across)
     if again is not None and again.bars_disagree_px < window.bars_disagree_px:
         return again
     return window
 
 
-def _refit_to_bar_ends(image, window, per_pixel):
-    """The window read again in the outline that its bars' ends show, where that outline lies
-    apart from the one it was read in; None where it does not."""
+def _refit_to_bar_ends(image, window, per_pixel, across):
+    """The window (across photo pixels wide) read again in the outline that its bars' ends
+    show, where that outline lies apart from the one it was read in; None where it does not."""
     width, height = window.width, window.height
     offsets, v = window.vertical.offset, window.v
     ends_u = []
@@ -316,7 +315,6 @@ def _refit_to_bar_ends(image, window, per_pixel):
     horizontal = window.horizontal
     bar_v = None if horizontal.clipped or np.isnan(horizontal.offset) else \
         height - horizontal.offset - BAR / 2
-    across, _ = rectify.photo_extent(window.to_photo, width, height)
     edges = bar_ends.fit_edges(image, window.to_photo, width, height, ends_u, bar_v,
                                window.bar_light, window.panel_black, across)
     to_photo = bar_ends.refitted(window.to_photo, width, height, edges, across)
@@ -427,8 +425,9 @@ def _lag_within_clocks(windows, refresh_ms):
         members = [w for w in windows if w.clock == clock]
         reference = next((w.lead_ms for w in members if w.reliable), float("nan"))
         relative = {id(w): float(wrapped(w.lead_ms - reference, PERIOD_MS)) for w in members}
-        leader = max((relative[id(w)] for w in members if w.reliable), default=float("nan"))
-        leading = next((w for w in members if w.reliable and relative[id(w)] == leader), None)
+        leading = max((w for w in members if w.reliable), key=lambda w: relative[id(w)],
+                      default=None)
+        leader = relative[id(leading)] if leading is not None else float("nan")
         for window in members:
             window.lag_ms = leader - relative[id(window)]
             window.lag_frames = window.lag_ms / refresh_ms
@@ -497,7 +496,7 @@ def _window_warnings(window, refresh_ms):
 
 def _judge(result):
     judgement = verdict.Judgement()
-    refresh_ms = 1000.0 / result.refresh_hz
+    refresh_ms = result.refresh_ms
     for name in result.missing:
         judgement.unsettled.append(verdict.Unsettled(
             f"window {name} was not found in the photo",
@@ -551,12 +550,16 @@ def _may_lag(window, refresh_ms):
 def _judge_clocks(judgement, judged):
     """Machines whose bars follow clocks of their own: their lag cannot be told."""
     for clock in sorted({w.clock for w in judged} - {0}):
-        names = sorted({f"machine {w.machine}" if w.machine else f"window {w.name}"
-                        for w in judged if w.clock == clock})
+        names = sorted({clock_owner(w) for w in judged if w.clock == clock})
         runs = "runs on a clock of its own" if len(names) == 1 else "run on a clock of their own"
         judgement.unsettled.append(verdict.Unsettled(
             f"{' and '.join(names)} {runs}: whether the same frame shows there as on the "
             "others cannot be told, only scan-out positions are compared", CLOCK_ADVICE))
+
+
+def clock_owner(window):
+    """Whose clock a window's bars follow, for the summary: its machine's, or its own."""
+    return f"machine {window.machine}" if window.machine else f"window {window.name}"
 
 
 def clock_notes(windows):

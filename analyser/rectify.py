@@ -14,7 +14,12 @@ def photo_extent(to_photo, width, height):
     """The window's width and height as the photo shows them, in photo pixels: the mean lengths
     of its opposite sides."""
     outline = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
-    corners = cv2.perspectiveTransform(outline[None], to_photo)[0]
+    return quad_extent(cv2.perspectiveTransform(outline[None], to_photo)[0])
+
+
+def quad_extent(corners):
+    """Width and height of a quadrilateral (corners top-left, top-right, bottom-right,
+    bottom-left): the mean lengths of its opposite sides."""
     sides = np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
     return (sides[0] + sides[2]) / 2, (sides[1] + sides[3]) / 2
 

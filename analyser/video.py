@@ -13,7 +13,7 @@ import cv2
 import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
-from analyser import course, locate, machines, photo, timing, verdict
+from analyser import course, locate, machines, photo, rectify, timing, verdict
 from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
@@ -375,8 +375,7 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
 
 
 def _lead_doubt_ms(tracked):
-    corners = tracked.corners
-    across = (np.linalg.norm(corners[1] - corners[0]) + np.linalg.norm(corners[2] - corners[3])) / 2
+    across, _ = rectify.quad_extent(tracked.corners)
     # Over many frames the bars' disagreement from noise evens out; an outline that is off
     # leans one way.
     return photo.lead_doubt_ms(abs(np.median(tracked.lean_px)), tracked.group[2], across)
@@ -530,11 +529,10 @@ def _judge(result, frame_ms):
             f"({window.offset_ms:.1f} ms) behind on average", window.offset_ms,
             window.offset_doubt_ms, photo.MAX_LAG_FRAMES * refresh, photo.SCALE_ADVICE)
         if window.clock != 0 and window.leader == window.name:
-            who = f"machine {window.machine}" if window.machine else f"window {window.name}"
             judgement.unsettled.append(verdict.Unsettled(
-                f"{who} runs on a clock of its own: whether it shows the same frame as the "
-                "others cannot be told, only its scan position, drift and stutters are "
-                "compared", photo.CLOCK_ADVICE))
+                f"{photo.clock_owner(window)} runs on a clock of its own: whether it shows "
+                "the same frame as the others cannot be told, only its scan position, drift "
+                "and stutters are compared", photo.CLOCK_ADVICE))
         if window.tearing:
             judgement.faults.append(f"window {window.name} tears ({window.tears_per_s:.1f} "
                                     "per s)")
