@@ -213,11 +213,18 @@ class Session:
         return run
 
     def probe(self, *args):
-        """Runs the probe helper; returns its exit status and its output."""
-        result = subprocess.run(
-            self.command(PROBE_EXE, [str(arg) for arg in args]), env=self.env, stdin=DEVNULL,
-            capture_output=True, timeout=STARTUP_TIMEOUT,
-        )
+        """Runs the probe helper; returns its exit status and its output.
+
+        The probe only looks, so one that hangs (Wine starting slowly on a loaded
+        machine) is killed and asked once more.
+        """
+        command = self.command(PROBE_EXE, [str(arg) for arg in args])
+        try:
+            result = subprocess.run(command, env=self.env, stdin=DEVNULL,
+                                    capture_output=True, timeout=STARTUP_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            result = subprocess.run(command, env=self.env, stdin=DEVNULL,
+                                    capture_output=True, timeout=STARTUP_TIMEOUT)
         self.probe_errors = result.stderr.decode("utf-8", "replace")
         return result.returncode, result.stdout.decode("utf-8", "replace")
 
