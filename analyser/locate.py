@@ -21,6 +21,14 @@ SIDE_SEARCH = 0.02
 SIDE_SEARCH_PX = 4.0
 SIDE_CHUNKS = 16  # stretches of a side, each averaged along its length
 CHUNK_PROFILES = 4
+# Ridges of a chunk considered for its side's line; they lie on one line within this many
+# photo pixels; lines as parallel, followed by this share of the chunks that follow the most
+# followed, are told apart by nearness to the coarse side.
+RIDGES_PER_CHUNK = 3
+RIDGE_TOLERANCE_PX = 0.6
+LINE_SUPPORT_SHARE = 0.85
+AGREEING_SHARE = 0.6  # a side's ridges follow one line when this share of them lie on its fit
+LOBE_SAMPLES = 4  # a lobe's centroid reaches this many profile samples either way
 FAINT_SHARE = 0.1  # a frame line's ridge stands at least this share of the bars' light
 # A shared side is looked at this far either way for two lines, each at least PAIR_SHARE of
 # the stronger, with light between them falling under PAIR_DIP of the weaker.
@@ -225,7 +233,8 @@ def _fit_side(green, start, end, reach, floor):
     for within reach photo pixels either way: the ridge nearest the coarse side in each of
     SIDE_CHUNKS stretches of it (each averaged along its length, so that a line broken into
     dashes still shows), and a robust straight fit through them, of those whose ridge stands
-    floor above the rest; None when too few do."""
+    floor above the rest; where those follow two lines, through the ridges of one of them
+    (_one_line_of_ridges). None when too few ridges stand out."""
     direction = (end - start) / max(np.linalg.norm(end - start), 1e-9)
     # The corners run clockwise on the photo (y downwards), so the inside lies to the right of
     # the direction of travel.
@@ -238,38 +247,97 @@ def _fit_side(green, start, end, reach, floor):
                         points[..., 1].astype(np.float32), cv2.INTER_LINEAR, borderValue=0)
     chunks = profile.reshape(SIDE_CHUNKS, CHUNK_PROFILES, -1).mean(axis=1)
     chunks = chunks - chunks.min(axis=1, keepdims=True)
-    ridges, strengths = [], []
-    for chunk in chunks:
-        ridge, strength = _ridge_near_middle(chunk, offsets)
-        ridges.append(ridge)
-        strengths.append(strength)
     positions = along.reshape(SIDE_CHUNKS, CHUNK_PROFILES).mean(axis=1)
-    strengths = np.array(strengths)
-    clear = np.where(strengths >= floor, strengths, 0.0)
-    fitted = _robust_line(positions, np.array(ridges), clear)
+    ridges, strengths = _ridges(chunks, offsets)
+    rows = np.arange(len(chunks))
+    nearest = np.argmin(np.where(strengths > 0, np.abs(ridges), np.inf), axis=1)
+    chosen, light = ridges[rows, nearest], strengths[rows, nearest]
+    fitted = _robust_line(positions, chosen, np.where(light >= floor, light, 0.0))
     if fitted is None:
         return None
+    # Where the ridges nearest the coarse side follow two lines (two windows' frame lines a
+    # narrow bezel apart, the coarse side between them), the fit runs askew across both.
+    clear = light >= floor
+    on_fit = np.abs(chosen - fitted[0] - fitted[1] * positions) <= RIDGE_TOLERANCE_PX
+    if np.count_nonzero(on_fit & clear) < AGREEING_SHARE * np.count_nonzero(clear):
+        chosen, light = _one_line_of_ridges(positions, ridges, strengths, floor)
+        fitted = _robust_line(positions, chosen, np.where(light >= floor, light, 0.0))
+        if fitted is None:
+            return None
     first, last = (start + a * (end - start) + (fitted[0] + fitted[1] * a) * inward
                    for a in (0.0, 1.0))
     return first, (last - first) / max(np.linalg.norm(last - first), 1e-9)
 
 
-def _ridge_near_middle(profile, offsets):
-    """The ridge of a profile across a side nearest its middle (the coarse side): the local
-    maximum, of those at least half the highest, closest to offset 0, placed at the centroid
-    of the light within a line's width of it. Returns (offset, prominence)."""
-    top = profile.max()
-    if top <= 0:
-        return 0.0, 0.0
-    inner = (profile[1:-1] >= profile[:-2]) & (profile[1:-1] >= profile[2:]) & (
-        profile[1:-1] >= 0.5 * top)
-    candidates = np.nonzero(inner)[0] + 1
-    if not len(candidates):
-        candidates = np.array([int(np.argmax(profile))])
-    peak = candidates[np.argmin(np.abs(offsets[candidates]))]
-    near = np.abs(np.arange(len(profile)) - peak) <= 4
-    weights = profile * near
-    return float((weights * offsets).sum() / weights.sum()), float(profile[peak])
+def _ridges(chunks, offsets):
+    """The ridges of each chunk's profile across a side: up to RIDGES_PER_CHUNK local maxima
+    of at least half the chunk's highest, each placed at the centroid of its own lobe (so
+    that a neighbour's line close by does not pull it). Returns (offsets, prominences), both
+    chunks x RIDGES_PER_CHUNK, the prominence 0 where a chunk has fewer."""
+    ridges = np.zeros((len(chunks), RIDGES_PER_CHUNK))
+    strengths = np.zeros((len(chunks), RIDGES_PER_CHUNK))
+    for index, chunk in enumerate(chunks):
+        top = chunk.max()
+        if top <= 0:
+            continue
+        peaks = np.nonzero((chunk[1:-1] >= chunk[:-2]) & (chunk[1:-1] >= chunk[2:])
+                           & (chunk[1:-1] >= 0.5 * top))[0] + 1
+        if not len(peaks):
+            peaks = np.array([int(np.argmax(chunk))])
+        peaks = peaks[np.argsort(chunk[peaks])[::-1][:RIDGES_PER_CHUNK]]
+        for slot, peak in enumerate(peaks):
+            ridges[index, slot] = _lobe_centroid(chunk, offsets, peak)
+            strengths[index, slot] = chunk[peak]
+    return ridges, strengths
+
+
+def _lobe_centroid(profile, offsets, peak):
+    """Centroid of the light of the lobe around a peak, down to where it stops falling (at
+    most LOBE_SAMPLES either way), above the lower of the lobe's two ends."""
+    low = high = peak
+    while low > 0 and peak - low < LOBE_SAMPLES and profile[low - 1] < profile[low]:
+        low -= 1
+    while (high < len(profile) - 1 and high - peak < LOBE_SAMPLES
+           and profile[high + 1] < profile[high]):
+        high += 1
+    lobe = profile[low:high + 1]
+    weights = lobe - min(lobe[0], lobe[-1])
+    if weights.sum() <= 0:
+        return float(offsets[peak])
+    return float((weights * offsets[low:high + 1]).sum() / weights.sum())
+
+
+def _one_line_of_ridges(positions, ridges, strengths, floor):
+    """Of each chunk's ridges, the one on the straight line that the most chunks' ridges
+    follow; of lines about as parallel and followed almost as well, the one nearest the coarse
+    side. Returns (offset, prominence) per chunk; a chunk with no ridge on that line gets
+    prominence 0."""
+    lit = strengths >= floor
+    chunk_of = np.nonzero(lit)[0]
+    at, value = positions[chunk_of], ridges[lit]
+    first, second = np.triu_indices(len(at), 1)
+    apart = np.abs(at[first] - at[second]) >= 0.25
+    first, second = first[apart], second[apart]
+    if not len(first):
+        return ridges[:, 0], np.zeros(len(positions))
+    slope = (value[second] - value[first]) / (at[second] - at[first])
+    intercept = value[first] - slope * at[first]
+    near = np.abs(intercept[:, None] + slope[:, None] * at[None, :] - value[None, :]) <= (
+        RIDGE_TOLERANCE_PX)
+    # How many chunks have a ridge on each line through two ridges.
+    on_line = np.zeros((len(slope), len(positions)), bool)
+    np.logical_or.at(on_line, (slice(None), chunk_of), near)
+    support = on_line.sum(axis=1)
+    best = np.argmax(support)
+    rival = (support >= LINE_SUPPORT_SHARE * support[best]) & (
+        np.abs(slope - slope[best]) <= RIDGE_TOLERANCE_PX)
+    best = np.argmin(np.where(rival, np.abs(intercept + 0.5 * slope), np.inf))
+    expected = intercept[best] + slope[best] * positions
+    distance = np.where(strengths > 0, np.abs(ridges - expected[:, None]), np.inf)
+    pick = np.argmin(distance, axis=1)
+    rows = np.arange(len(positions))
+    chosen, prominence = ridges[rows, pick], strengths[rows, pick]
+    return chosen, np.where(distance[rows, pick] <= RIDGE_TOLERANCE_PX, prominence, 0.0)
 
 
 def _robust_line(positions, values, weights):

@@ -6,7 +6,8 @@ from dataclasses import dataclass, field
 import cv2
 import numpy as np
 
-from analyser import bar_ends, bars, layout, locate, machines, pattern, rectify, timing, verdict
+from analyser import (bar_ends, bars, layout, locate, machines, pattern, rectify, timing, verdict,
+                      wall)
 from analyser.course import wrapped
 from analyser.pattern import BAR, EDGE, PERIOD_MS, SWEEP_PER_MS, times_in_sweep_ms
 
@@ -163,6 +164,12 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
             unreadable.append(name)
         else:
             windows.append(window)
+    if groups:
+        windows = _without_pieces(_read_by_layout(green, brightness, groups, windows,
+                                                  refresh_ms))
+        read = {w.name for w in windows}
+        missing = [name for name in missing if name not in read]
+        unreadable = [name for name in unreadable if name not in read]
     if not windows:
         raise NothingToRead("the test pattern in the photo is too small or unclear to read")
     for window in windows:
@@ -203,6 +210,41 @@ def _name_windows(found, groups):
     found_groups = {g for g, _ in pairs}
     missing = [machines.group_name(g) for i, g in enumerate(groups) if i not in found_groups]
     return named, missing
+
+
+def _read_by_layout(green, brightness, groups, windows, refresh_ms):
+    """The windows read, with those of groups that were not read well read again in the
+    outline where the windows read around them place them (a window found in pieces, cut
+    wrong, or not at all): kept where they read reliably, in place of a worse reading."""
+    index_of = {machines.group_name(g): i for i, g in enumerate(groups)}
+    read = {index_of[w.name]: w for w in windows if w.group is not None}
+    before = set(read)
+    known = {i: w.to_photo for i, w in read.items() if w.reliable}
+    if not known:
+        return windows
+    bezel = wall.bezels(groups, known)
+    for index, group in enumerate(groups):
+        current = read.get(index)
+        if current is not None and current.reliable:
+            continue
+        outline = locate.Outline(wall.predicted_quad(groups, index, known, bezel),
+                                 wall.shared_sides(groups, index, bezel))
+        window = best_reading(green, brightness, [outline], machines.group_name(group), group,
+                              refresh_ms)
+        if window is None or not window.reliable:
+            continue
+        read[index] = window
+        known[index] = window.to_photo
+    kept = [read[index_of[w.name]] if w.group is not None else w for w in windows]
+    return kept + [read[i] for i in sorted(set(read) - before)]
+
+
+def _without_pieces(windows):
+    """The windows but those matched to no group that lie inside one that is: a piece of it
+    found apart (windows on a wall do not overlap)."""
+    named = [np.float32(w.corners) for w in windows if w.group is not None]
+    return [w for w in windows if w.group is not None or not any(
+        cv2.pointPolygonTest(quad, tuple(map(float, w.centre)), False) >= 0 for quad in named)]
 
 
 def _estimated_size(quad):

@@ -88,3 +88,35 @@ class Photos(unittest.TestCase):
         photo, _ = take(wall(1))
         cv2.rectangle(photo, (40, 40), (200, 160), (40, 220, 60), -1)
         self.assertEqual(len(analyse(photo).windows), 1)
+
+
+class WallsUnlikeOurs(unittest.TestCase):
+    """Walls of narrow-bezel panels: frame lines of neighbours abutting or a few pixels apart,
+    blacks glowing grey, a reflection across several panels."""
+
+    def test_every_window_is_traced_and_judged(self):
+        grid = wall(2) + wall(2)
+        for display in grid[2:]:
+            display.y = 720
+        cases = [
+            ("abutting, one a frame behind", wall(3, **{"1": {"lag_frames": 1.0}}),
+             {"bezel": 0.0}, "not in sync"),
+            ("abutting on grey black", wall(3), {"bezel": 0.0, "black_level": 0.3, "seed": 5},
+             "in sync"),
+            ("grey black, one a frame behind", wall(3, **{"2": {"lag_frames": 1.0}}),
+             {"bezel": 0.0, "black_level": 0.3}, "not in sync"),
+            ("a reflection across three, bezels a few pixels wide", wall(3),
+             {"bezel": 8.0, "glare_band": 0.5}, "in sync"),
+            ("two by two abutting on grey black", grid,
+             {"bezel": 0.0, "black_level": 0.25, "photo_size": (1800, 1200)}, "in sync"),
+        ]
+        for name, displays, settings, answer in cases:
+            with self.subTest(name):
+                photo, truths = take(displays, **settings)
+                result = analyse(photo, [d.group for d in displays])
+                self.assertEqual(result.verdict, answer, result.reasons)
+                self.assertEqual(sorted(w.name for w in result.windows), sorted(truths))
+                for window in result.windows:
+                    truth = truths[window.name]
+                    self.assertLess(np.abs(window.corners - truth.corners).max(), 1.0)
+                    self.assertAlmostEqual(window.lag_frames, truth.lag_frames, delta=0.25)
