@@ -270,10 +270,11 @@ def _fit_side(green, start, end, reach, floor):
 
 
 def _ridges(chunks, offsets):
-    """The ridges of each chunk's profile across a side: up to RIDGES_PER_CHUNK local maxima
-    of at least half the chunk's highest, each placed at the centroid of its own lobe (so
-    that a neighbour's line close by does not pull it). Returns (offsets, prominences), both
-    chunks x RIDGES_PER_CHUNK, the prominence 0 where a chunk has fewer."""
+    """The ridges of each chunk's profile across a side: of its local maxima of at least half
+    the chunk's highest, the RIDGES_PER_CHUNK nearest the coarse side, nearest first, each
+    placed at the centroid of its own lobe (so that a neighbour's line close by does not pull
+    it). Returns (offsets, prominences), both chunks x RIDGES_PER_CHUNK, the prominence 0
+    where a chunk has fewer."""
     ridges = np.zeros((len(chunks), RIDGES_PER_CHUNK))
     strengths = np.zeros((len(chunks), RIDGES_PER_CHUNK))
     for index, chunk in enumerate(chunks):
@@ -284,7 +285,7 @@ def _ridges(chunks, offsets):
                            & (chunk[1:-1] >= 0.5 * top))[0] + 1
         if not len(peaks):
             peaks = np.array([int(np.argmax(chunk))])
-        peaks = peaks[np.argsort(chunk[peaks])[::-1][:RIDGES_PER_CHUNK]]
+        peaks = peaks[np.argsort(np.abs(offsets[peaks]), kind="stable")[:RIDGES_PER_CHUNK]]
         for slot, peak in enumerate(peaks):
             ridges[index, slot] = _lobe_centroid(chunk, offsets, peak)
             strengths[index, slot] = chunk[peak]
@@ -292,13 +293,13 @@ def _ridges(chunks, offsets):
 
 
 def _lobe_centroid(profile, offsets, peak):
-    """Centroid of the light of the lobe around a peak, down to where it stops falling (at
-    most LOBE_SAMPLES either way), above the lower of the lobe's two ends."""
+    """Centroid of the light of the lobe around a peak (a flat top included), down to where
+    it rises again (at most LOBE_SAMPLES either way), above the lower of the lobe's two ends."""
     low = high = peak
-    while low > 0 and peak - low < LOBE_SAMPLES and profile[low - 1] < profile[low]:
+    while low > 0 and peak - low < LOBE_SAMPLES and profile[low - 1] <= profile[low]:
         low -= 1
     while (high < len(profile) - 1 and high - peak < LOBE_SAMPLES
-           and profile[high + 1] < profile[high]):
+           and profile[high + 1] <= profile[high]):
         high += 1
     lobe = profile[low:high + 1]
     weights = lobe - min(lobe[0], lobe[-1])

@@ -34,9 +34,9 @@ def _mapped(homography, points):
 
 def bezels(groups, known):
     """The bezel across x and across y, in wall pixels: from every two windows read in one row
-    or one column of displays (known maps a group's index to its window-to-photo homography), how far the second
-    lies beyond its place as seen through the first, per display edge between them; the
-    median. An axis that no such pair measures takes the other's; neither, 0."""
+    or one column of displays (known maps a group's index to its window-to-photo homography),
+    how far the second lies beyond its place as seen through the first, per display edge
+    between them; the median. An axis that no such pair measures takes the other's; neither, 0."""
     step = steps(groups)
     found = ([], [])
     for first, to_photo in known.items():
