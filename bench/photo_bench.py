@@ -84,6 +84,7 @@ def evaluate(scene, truths, result):
            "verdict": verdict_of(result), "family": scene.family}
     if result is None:
         return out
+    out["unsettled"] = sorted({_unsettled_kind(u) for u in result.judgement.unsettled})
     by_name = {w.name: w for w in result.windows}
     tolerance = 0.05 * max(scene.camera.photo_size)
     right = [t for t in truths if t.name in by_name and
@@ -98,6 +99,16 @@ def evaluate(scene, truths, result):
         if truth in right:
             _break_figures(out, truth, display, by_name[truth.name])
     return out
+
+
+def _unsettled_kind(point):
+    """What kind of point a photo leaves unsettled, told by the advice the analyser gives."""
+    from analyser.photo import CLOCK_ADVICE, SCALE_ADVICE
+    if point.advice == SCALE_ADVICE:
+        return "lag"
+    if point.advice == CLOCK_ADVICE:
+        return "clock"
+    return "scan" if point.advice.startswith("take another photo") else "window"
 
 
 def _lag_errors(out, judged, by_name, sign_known):
@@ -251,6 +262,9 @@ def figures_of(rows, seconds):
             sum(r["verdict"] in r["truth"] for r in settled), len(settled)),
         "CANNOT TELL, of all photos": _share(
             sum(r["verdict"] == "cannot tell" for r in rows), len(rows)),
+        "CANNOT TELL for: lag near its doubt / scan-out unseen / window unread": " / ".join(
+            str(sum(kind in r.get("unsettled", ()) and r["verdict"] == "cannot tell"
+                    for r in rows)) for kind in ("lag", "scan", "window")),
         "photos it does not settle: IN SYNC or NOT IN SYNC said": _share(
             sum(r["verdict"] != "cannot tell" for r in unsettled), len(unsettled)),
         "photos where both answers hold": str(sum(len(r["truth"]) > 1 for r in rows)),
