@@ -64,6 +64,8 @@ class Window:
     lag_ms: float = float("nan")
     lag_frames: float = float("nan")
     lag_doubt_ms: float = 0.0  # how far lag_ms may be off
+    # (ms behind, doubt ms, name) of the window it is surest to be behind, None if none
+    surest_lag: tuple = None
     scan: float = None
     doubt_px: float = 0.0
     # Whether the rows above the scan-out boundary show the newer frame: unless the camera reads
@@ -475,6 +477,18 @@ def _lag_within_clocks(windows, refresh_ms):
             window.lag_frames = window.lag_ms / refresh_ms
             if leading is not None and window is not leading:
                 window.lag_doubt_ms = float(np.hypot(_lead_doubt(window), _lead_doubt(leading)))
+        _surest_lags(members, relative)
+
+
+def _surest_lags(members, relative):
+    """For each window judged, the window it is surest to be behind (see
+    verdict.surest_behind): a leader read roughly leaves a lag behind it in doubt that a
+    window read sharply settles."""
+    judged = [w for w in members if w.reliable]
+    surest = verdict.surest_behind([relative[id(w)] for w in judged],
+                                   [_lead_doubt(w) for w in judged])
+    for window, found in zip(judged, surest):
+        window.surest_lag = None if found is None else (*found[:2], judged[found[2]].name)
 
 
 def _lead_doubt(window):
@@ -560,10 +574,16 @@ def _judge(result):
                 f"window {window.name} cannot be judged: its outline could not be traced "
                 "with certainty", "take the photo closer or squarer to the wall, with less "
                 "glare on that display"))
-        verdict.judge_behind(
-            judgement, f"window {window.name} is {window.lag_frames:.2f} frames "
-            f"({window.lag_ms:.1f} ms) behind", window.lag_ms, window.lag_doubt_ms,
-            MAX_LAG_FRAMES * refresh_ms, SCALE_ADVICE)
+        surest = window.surest_lag
+        if surest is not None and surest[0] - surest[1] >= MAX_LAG_FRAMES * refresh_ms and (
+                window.lag_ms - window.lag_doubt_ms < MAX_LAG_FRAMES * refresh_ms):
+            judgement.faults.append(f"window {window.name} is {surest[0] / refresh_ms:.2f} "
+                                    f"frames ({surest[0]:.1f} ms) behind window {surest[2]}")
+        else:
+            verdict.judge_behind(
+                judgement, f"window {window.name} is {window.lag_frames:.2f} frames "
+                f"({window.lag_ms:.1f} ms) behind", window.lag_ms, window.lag_doubt_ms,
+                MAX_LAG_FRAMES * refresh_ms, SCALE_ADVICE)
         if window.tears:
             judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
                                     "tear(s))")

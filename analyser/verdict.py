@@ -5,6 +5,8 @@ IN SYNC when all of it is settled."""
 
 from dataclasses import dataclass, field
 
+import numpy as np
+
 IN_SYNC, NOT_IN_SYNC, CANNOT_TELL = "in sync", "not in sync", "cannot tell"
 
 
@@ -62,6 +64,22 @@ class Judgement:
 def may_be_behind(lag_ms, doubt_ms, limit_ms):
     """Whether a lag read to within doubt_ms may reach limit_ms."""
     return lag_ms + doubt_ms >= limit_ms
+
+
+def surest_behind(leads_ms, doubts_ms):
+    """For each window, whose content leads by leads_ms (ms, larger further ahead) as read to
+    doubts_ms: (ms behind, doubt ms, index) of the other window it is surest to be behind, the
+    one it is most behind beyond the doubt of both; None for a window alone."""
+    leads, doubts = np.asarray(leads_ms, float), np.asarray(doubts_ms, float)
+    behind = leads[None, :] - leads[:, None]
+    doubt = np.hypot(doubts[None, :], doubts[:, None])
+    margin = np.where(np.eye(len(leads), dtype=bool), -np.inf, behind - doubt)
+    surest = []
+    for index in range(len(leads)):
+        other = int(np.argmax(margin[index])) if len(leads) > 1 else None
+        surest.append(None if other is None else (float(behind[index, other]),
+                                                  float(doubt[index, other]), other))
+    return surest
 
 
 def judge_behind(judgement, behind, lag_ms, doubt_ms, limit_ms, advice):

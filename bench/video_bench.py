@@ -263,6 +263,8 @@ def main():
         read_only(settings.read)
         return
     seeds = range(settings.seed, settings.seed + settings.videos)
+    if settings.keep:
+        os.makedirs(settings.keep, exist_ok=True)
     with Pool(2) as pool:
         scored = pool.starmap(score, [(seed, settings.keep) for seed in seeds])
     report(scored, settings.details)

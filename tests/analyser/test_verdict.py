@@ -23,6 +23,26 @@ class LagWithinItsDoubt(unittest.TestCase):
                     self.assertIn(f"read only to {doubt:.1f} ms", judgement.reasons[0])
                     self.assertEqual(judgement.unsettled[0].advice, "take it closer")
 
+    def test_a_lag_is_settled_against_the_window_read_most_surely(self):
+        cases = [
+            # leads ms, doubts ms, per window (ms behind, doubt, index) expected
+            ("a rough leader, a sharp window settles", [20.0, 0.0, 19.0], [12.0, 1.0, 1.0],
+             [(-1.0, 12.0, 2), (19.0, 1.4, 2), (1.0, 12.0, 0)]),
+            ("all sharp: the leader", [0.0, 17.0, 5.0], [1.0, 1.0, 1.0],
+             [(17.0, 1.4, 1), (-12.0, 1.4, 2), (12.0, 1.4, 1)]),
+            ("a window alone", [3.0], [1.0], [None]),
+        ]
+        for name, leads, doubts, expected in cases:
+            with self.subTest(name):
+                found = verdict.surest_behind(leads, doubts)
+                for got, want in zip(found, expected):
+                    if want is None:
+                        self.assertIsNone(got)
+                        continue
+                    self.assertEqual(got[2], want[2])
+                    self.assertAlmostEqual(got[0], want[0])
+                    self.assertAlmostEqual(got[1], want[1], places=1)
+
 
 if __name__ == "__main__":
     unittest.main()
