@@ -23,9 +23,10 @@ STUTTER_CONTEXT = 9  # refreshes around one whose median lag is the window's usu
 WHOLE_MARGIN = 0.3  # a lag change within this of whole refreshes is a stutter
 MAX_STUTTER_REFRESHES = 8
 # Held frames are told from the lags only where the lags read scatter about their usual value
-# by under this share of a refresh (their robust spread): rougher readings, from a window that
-# spans few pixels, make a whole refresh of change out of their error.
-MAX_LAG_SCATTER = 0.2
+# (their robust spread) so little that the smallest change taken for a whole refresh stands six
+# spreads clear: rougher readings, from a window that spans few pixels or a camera that reads
+# each refresh in few rows, make a whole refresh of change out of their error now and then.
+MAX_LAG_SCATTER = (1 - WHOLE_MARGIN) / 6
 PHASE_STEP = 0.1  # a lasting change of the scan's phase by this share of a refresh starts a new
 PHASE_RUN = 6  # stretch of the timeline, when it holds for this many boundaries
 # Boundaries of one display's refreshes line up to a few hundredths of a refresh; starts that

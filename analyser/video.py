@@ -14,7 +14,7 @@ import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
 from analyser import course, locate, machines, photo, rectify, timing, verdict
-from analyser.pattern import PERIOD_MS, SWEEP_PER_MS
+from analyser.pattern import BAR, PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
 # needs read the bars as well, at less work per frame.
@@ -25,6 +25,7 @@ LOST_FRAMES = 3  # a window not read this many frames running is looked for agai
 # a tear must jump by more than that, away from the window's top and bottom; and a window must
 # show tears in this share of its frames to be found tearing.
 TEAR_MIN_PX = 2.0
+NEAR_SIDE_PX = 10.0
 CLEAR_SIDES = 0.15  # boundaries with this share of rows on either side tell the refresh period
 TEAR_ROWS = (0.05, 0.95)
 TEARING_SHARE = 0.3
@@ -329,8 +330,9 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     moments = np.asarray(tracked.seen.moments, float)
     offset = course.clock_offset_ms(table[:, 2], table[:, 3])
     contents = course.content_times(table[:, 2], table[:, 3], offset)
-    # Near a turn of the sweep the two legs give nearly the same f: which one is uncertain.
-    turning = np.minimum(table[:, 3], 1 - table[:, 3]) < photo.TURN_MARGIN
+    # Near a turn of the sweep the two legs give nearly the same f: which one is uncertain;
+    # and the bar, beside the window's side, is read together with its frame line.
+    turning = np.minimum(table[:, 3], 1 - table[:, 3]) < _turn_margin(tracked)
     contents[turning] = np.nan
     boundaries, tears = _boundaries(tracked, contents, table, nominal_ms, readout_ms,
                                     frame_height)
@@ -372,6 +374,15 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
         result.refreshes_seen = course.refreshes_seen(started, period, moments[0],
                                                       moments[-1])
     return result
+
+
+def _turn_margin(tracked):
+    """The share of the sweep at either end in which the vertical bar lies within
+    NEAR_SIDE_PX video pixels of the window's side: blur and compression spread the frame
+    line's light over the bar there."""
+    across, _ = rectify.quad_extent(tracked.corners)
+    width = tracked.group[2]
+    return max(photo.TURN_MARGIN, (BAR + NEAR_SIDE_PX * width / max(across, 1.0)) / (width - 9))
 
 
 def _lead_doubt_ms(tracked):
