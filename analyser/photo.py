@@ -450,6 +450,14 @@ def _time_windows(result, photo_height):
             window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
         window.lead_ms = timing.content_lead_ms(f_rows, window.direction or 1, read, fraction,
                                                 boundary_read, refresh, window.newer_above)
+        frame_px = (window.width - 9) * SWEEP_PER_MS * refresh
+        if boundary is None and timing.smeared_into_ramp(window.vertical.offset,
+                                                         window.breaks, frame_px):
+            window.warnings.append("the scan-out boundary is smeared over the window's rows (a "
+                                   "long shutter): its position is not known, and the steps "
+                                   "in it are not taken for tears")
+            for found in window.breaks:
+                found.kind = "unsure"
         if not window.reliable:
             window.lead_ms, window.scan = float("nan"), None
             for found in window.breaks:

@@ -21,6 +21,10 @@ MIN_JUMP_PX = 0.8  # smallest content change between rows that counts as a break
 # A break that jumps by less than this share of a refresh is a tear, whichever way it points.
 PART_OF_REFRESH = 0.6
 SHARP_BAND = 0.03  # a break spread over more of the height than this is smeared
+# A window whose content changes by a refresh give or take this share, under RAMP_STEP_SHARE of
+# it at breaks, shows a smeared scan-out boundary.
+RAMP_REFRESH_MARGIN = 0.4
+RAMP_STEP_SHARE = 0.5
 
 
 @dataclass
@@ -267,6 +271,20 @@ def direction_vote(breaks, refresh_ms):
         return -1, 2.0
     largest = max(breaks, key=lambda b: abs(b.jump_f))
     return int(np.sign(largest.jump_f)), 0.5
+
+
+def smeared_into_ramp(offsets, breaks, frame_px):
+    """Whether a window's content (bar offsets per sampled row, window pixels) changes from its
+    top rows to its bottom rows by about a refresh of motion (frame_px) in all, most of it
+    gradually rather than at its breaks: a scan-out boundary smeared by a long exposure into a
+    ramp, with a step left where it is steepest. Tears account for the change in steps."""
+    seen = offsets[~np.isnan(offsets)]
+    if len(seen) < 20 or not breaks:
+        return False
+    ends = max(3, len(seen) // 10)
+    total = abs(float(np.median(seen[:ends]) - np.median(seen[-ends:])))
+    stepped = sum(abs(b.jump_px) for b in breaks)
+    return abs(total / frame_px - 1) < RAMP_REFRESH_MARGIN and stepped < RAMP_STEP_SHARE * total
 
 
 def classify_breaks(breaks, direction, refresh_ms):

@@ -65,6 +65,24 @@ class Direction(unittest.TestCase):
         self.assertIsNone(timing.classify_breaks(lone, 0, 1000 / 60))
         self.assertEqual(lone[0].kind, "tear")
 
+    def test_a_boundary_smeared_into_a_ramp_is_told_from_tears(self):
+        frame_px = 3.4
+        rows = np.arange(400)
+        ramp = 370.0 - frame_px * np.clip((rows - 150) / 200, 0, 1)
+        ramp[250:] -= 0.8  # the step left where the smear is steepest
+        steps = 370.0 - frame_px * (rows >= 100) / 3 - frame_px * (rows >= 200) / 3 - (
+            frame_px * (rows >= 300) / 3)
+        cases = [
+            ("a ramp of a refresh, one small step", ramp, [0.8], True),
+            ("three tears make the refresh", steps, [frame_px / 3] * 3, False),
+            ("a ramp of two refreshes", 370.0 - 2 * (370.0 - ramp), [1.6], False),
+            ("no break at all", ramp, [], False),
+        ]
+        for name, offsets, jumps, smeared in cases:
+            with self.subTest(name):
+                breaks = [timing.Break(i, i, jump, 0, 0.0) for i, jump in enumerate(jumps)]
+                self.assertEqual(timing.smeared_into_ramp(offsets, breaks, frame_px), smeared)
+
 
 class Lead(unittest.TestCase):
     def window_rows(self, scan, lag_ms, refresh_ms=1000 / 60, rows=600, moment=3210.0):
