@@ -1,6 +1,7 @@
 """The analyser on camera-model photos whose truth is known."""
 
 import unittest
+from unittest import mock
 
 import cv2
 import numpy as np
@@ -8,7 +9,7 @@ import numpy as np
 from camera import photograph
 
 from tests.analyser.scenes import camera, wall
-from analyser import photo_io
+from analyser import locate, photo_io
 from analyser.photo import analyse
 
 MOMENT_MS = 3456.7  # on the way down, well away from the turns of the sweep
@@ -120,3 +121,21 @@ class WallsUnlikeOurs(unittest.TestCase):
                     truth = truths[window.name]
                     self.assertLess(np.abs(window.corners - truth.corners).max(), 1.0)
                     self.assertAlmostEqual(window.lag_frames, truth.lag_frames, delta=0.25)
+
+    def test_a_window_not_found_is_read_where_its_neighbours_put_it(self):
+        displays = wall(3, **{"1": {"lag_frames": 1.0}})
+        photo, truths = take(displays, bezel=20.0)
+        middle = truths["1280,0"].corners.mean(axis=0)
+        found = locate.find_windows
+
+        def without_middle(*args):
+            outlines, green, small = found(*args)
+            return [o for o in outlines if np.linalg.norm(
+                o[0].corners.mean(axis=0) - middle) > 50], green, small
+
+        with mock.patch.object(locate, "find_windows", without_middle):
+            result = analyse(photo, [d.group for d in displays])
+        window = {w.name: w for w in result.windows}["1280,0"]
+        self.assertLess(np.abs(window.corners - truths["1280,0"].corners).max(), 1.0)
+        self.assertEqual(result.verdict, "not in sync", result.reasons)
+        self.assertEqual(result.missing, [])
