@@ -309,9 +309,15 @@ class Session:
             capture_output=True, check=True, timeout=STARTUP_TIMEOUT,
         ).stdout
 
-    def screenshot(self):
-        """The whole virtual display as an Image."""
-        return Image.from_ppm(self._import_root("ppm:-"))
+    def screenshot(self, keep=None):
+        """The whole virtual display as an Image; when keep names a file, the same capture is
+        saved there too, in the format its ending names (so that what a test checked is what
+        it hands on)."""
+        ppm = self._import_root("ppm:-")
+        if keep:
+            subprocess.run(["convert", "ppm:-", keep], input=ppm, capture_output=True,
+                           check=True, timeout=STARTUP_TIMEOUT)
+        return Image.from_ppm(ppm)
 
     def save_screenshot(self, path):
         """Saves the whole virtual display in the format the file name's ending names."""

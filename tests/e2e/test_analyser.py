@@ -40,13 +40,12 @@ class AnalyserOnScreenshots(EndToEndTest):
         path = os.path.join(BUILD_DIR, "analyser-screenshot.png")
 
         def patterns_drawn():
-            image = self.session.screenshot()
+            image = self.session.screenshot(keep=path)
             try:
                 for x, y, width, height, _ in WINDOWS:
                     read_window(image, x, y, width, height)
             except PatternError:
                 return False
-            self.session.save_screenshot(path)
             return True
 
         wait_until(patterns_drawn, 20, "every window to show the pattern", interval=0.2)

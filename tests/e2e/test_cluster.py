@@ -92,16 +92,13 @@ class TwoMachines(EndToEndTest):
         spreads = []
 
         def drawn():
-            image = self.session.screenshot()
+            image = self.session.screenshot(keep=path)
             try:
                 sweeps = [read_window(image, *window[:4]) for window in all_windows()]
             except PatternError:
                 return False
             spreads.append(max(s.low for s in sweeps) - min(s.high for s in sweeps))
-            if not settles(spreads[-1]) and len(spreads) < tries:
-                return False
-            self.session.save_screenshot(path)
-            return True
+            return settles(spreads[-1]) or len(spreads) >= tries
 
         wait_until(drawn, 30, "every window of both machines to show the pattern",
                    interval=0.2)
