@@ -291,11 +291,16 @@ def lead_doubt_ms(disagree_px, width, across):
     return float(doubt_px / ((width - 9) * SWEEP_PER_MS))
 
 
+def _frame_px(window, refresh_ms):
+    """How far the vertical bar moves in a refresh, in window pixels."""
+    return (window.width - 9) * SWEEP_PER_MS * refresh_ms
+
+
 def outline_doubt_px(window, refresh_ms):
     """How far a reading strays from what a right outline gives, in window pixels: the two bars
     agree, the vertical bar stands straight between breaks (a wrong corner tilts and bends it),
     and no break jumps further than a few refreshes of motion."""
-    frame_px = (window.width - 9) * SWEEP_PER_MS * refresh_ms
+    frame_px = _frame_px(window, refresh_ms)
     leaps = sum(abs(b.jump_px) for b in window.breaks if abs(b.jump_px) > 4 * frame_px)
     offsets = window.vertical.offset
     bend = 0.0
@@ -450,9 +455,9 @@ def _time_windows(result, photo_height):
             window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
         window.lead_ms = timing.content_lead_ms(f_rows, window.direction or 1, read, fraction,
                                                 boundary_read, refresh, window.newer_above)
-        frame_px = (window.width - 9) * SWEEP_PER_MS * refresh
         if boundary is None and timing.smeared_into_ramp(window.vertical.offset,
-                                                         window.breaks, frame_px):
+                                                         window.breaks,
+                                                         _frame_px(window, refresh)):
             window.warnings.append("the scan-out boundary is smeared over the window's rows (a "
                                    "long shutter): its position is not known, and the steps "
                                    "in it are not taken for tears")
@@ -549,7 +554,7 @@ def _window_warnings(window, refresh_ms):
         warnings.append("the horizontal bar cannot be seen")
     if window.bars_disagree_px > 2.0:
         warnings.append(f"the two bars disagree by {window.bars_disagree_px:.1f} pixels")
-    frame_px = (window.width - 9) * SWEEP_PER_MS * refresh_ms
+    frame_px = _frame_px(window, refresh_ms)
     error_px = np.hypot(0.15 / scale, 0.3)
     if frame_px / 4 < 2 * error_px:
         warnings.append(f"one frame moves the bar {frame_px:.1f} window pixels, "
