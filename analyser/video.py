@@ -340,16 +340,16 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
                           np.full(len(moments), np.nan), tears)
     result.tearing = bool(np.mean(tears > 0) > TEARING_SHARE)
     result.lead_doubt_ms = _lead_doubt_ms(tracked)
-    guess = course.refresh_ms_from_jumps(boundaries[boundaries[:, 5] >= CLEAR_SIDES, 4],
-                                         nominal_ms)
-    # A boundary's refresh began when its row was read, less the row's share of a refresh:
-    # fitted once with the rough period from the jumps, once more with the period found.
-    for within in (0.12, 0.01):
-        refresh_starts = boundaries[:, 2] - course.row_delay_ms(boundaries[:, 1], guess)
-        result.timeline = course.fit_timeline(refresh_starts, guess, within)
-        if result.timeline is None:
+    from_jumps = course.refresh_ms_from_jumps(boundaries[boundaries[:, 5] >= CLEAR_SIDES, 4],
+                                              nominal_ms)
+    # Boundaries seen once a camera frame line up with more than one period (a 30 fps camera
+    # sees 75 Hz and 105 Hz refreshes alike): the nominal one is taken where it fits, the one
+    # the jumps give (read to a few ms, a window whose outline is off misreads them) only where
+    # it does not.
+    for guess in dict.fromkeys((nominal_ms, from_jumps)):
+        result.timeline = _timeline(boundaries, guess)
+        if result.timeline is not None:
             break
-        guess = result.timeline.refresh_ms
     period = result.refresh_ms or nominal_ms
     heights = np.median(np.subtract(tracked.bottom_y, tracked.top_y))
     window_readout = course.readout_of_window_ms(
@@ -374,6 +374,20 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
         result.refreshes_seen = course.refreshes_seen(started, period, moments[0],
                                                       moments[-1])
     return result
+
+
+def _timeline(boundaries, guess):
+    """The refresh timeline through the boundaries, its period looked for near guess; None
+    where they do not line up. A boundary's refresh began when its row was read, less the row's
+    share of a refresh: fitted once with the rough period, once more with the period found."""
+    timeline = None
+    for within in (0.12, 0.01):
+        refresh_starts = boundaries[:, 2] - course.row_delay_ms(boundaries[:, 1], guess)
+        timeline = course.fit_timeline(refresh_starts, guess, within)
+        if timeline is None:
+            return None
+        guess = timeline.refresh_ms
+    return timeline
 
 
 def _turn_margin(tracked):
