@@ -485,21 +485,22 @@ def _lag_within_clocks(windows, refresh_ms):
         leading = max((w for w in members if w.reliable), key=lambda w: relative[id(w)],
                       default=None)
         leader = relative[id(leading)] if leading is not None else float("nan")
+        doubts = {id(w): _lead_doubt(w) for w in members}
         for window in members:
             window.lag_ms = leader - relative[id(window)]
             window.lag_frames = window.lag_ms / refresh_ms
             if leading is not None and window is not leading:
-                window.lag_doubt_ms = float(np.hypot(_lead_doubt(window), _lead_doubt(leading)))
-        _surest_lags(members, relative)
+                window.lag_doubt_ms = float(np.hypot(doubts[id(window)], doubts[id(leading)]))
+        _surest_lags(members, relative, doubts)
 
 
-def _surest_lags(members, relative):
+def _surest_lags(members, relative, doubts):
     """For each window judged, the window it is surest to be behind (see
     verdict.surest_behind): a leader read roughly leaves a lag behind it in doubt that a
     window read sharply settles."""
     judged = [w for w in members if w.reliable]
     surest = verdict.surest_behind([relative[id(w)] for w in judged],
-                                   [_lead_doubt(w) for w in judged])
+                                   [doubts[id(w)] for w in judged])
     for window, found in zip(judged, surest):
         window.surest_lag = None if found is None else (*found[:2], judged[found[2]].name)
 
