@@ -395,12 +395,13 @@ def _read_in(image, to_photo, width, height, name, group, per_pixel, shared):
     across, _ = rectify.photo_extent(to_photo, width, height)
     min_jump = max(timing.MIN_JUMP_PX, MIN_JUMP_PHOTO_PX * width / across)
     found, noise = timing.find_breaks(offsets, v, height, min_jump)
+    timing.mark_blends_at_edges(found, vertical.width)
     segments = timing.read_segments(offsets, found, width, noise)
     reading = timing.WindowReading(segments, found, noise)
     disagree = timing.combine_with_horizontal(
         segments, horizontal.offset, horizontal.rows, height, noise)
     reading.f_rows = timing.row_sweep(segments, rows)
-    timing.set_jumps(reading)
+    timing.set_jumps(reading, offsets, width)
     edges = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
     corners = cv2.perspectiveTransform(edges[None], to_photo)[0].astype(float)
     return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,

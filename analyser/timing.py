@@ -20,7 +20,11 @@ from analyser.pattern import SWEEP_PER_MS, sweep_from_offset
 MIN_JUMP_PX = 0.8  # smallest content change between rows that counts as a break
 # A break that jumps by less than this share of a refresh is a tear, whichever way it points.
 PART_OF_REFRESH = 0.6
+# A change that shows this much larger at a coarser scale is spread beyond the finer one.
+SPREAD_GROWTH = 1.3
 SHARP_BAND = 0.03  # a break spread over more of the height than this is smeared
+# A bar this much wider (a share of its usual width) shows two frames blended by the exposure.
+BLEND_WIDTH_SHARE = 0.15
 # A window whose content changes by a refresh give or take this share, under RAMP_STEP_SHARE of
 # it at breaks, shows a smeared scan-out boundary.
 RAMP_REFRESH_MARGIN = 0.4
@@ -36,6 +40,9 @@ class Break:
     band_share: float  # the same as a share of the window's height
     jump_f: float = 0.0  # sweep position above minus below
     kind: str = ""  # "scan" or "tear", once the direction of the sweep is known
+    # the change runs on into the window's top or bottom rows (a smear cut off there), or is a
+    # change in how an exposure blends two frames: of a size not known
+    cut: bool = False
 
     @property
     def jump_ms(self):
@@ -44,7 +51,7 @@ class Break:
     @property
     def smeared(self):
         """Spread over so many rows (a long exposure) that its size is only roughly known."""
-        return self.band_share > SHARP_BAND
+        return self.band_share > SHARP_BAND or self.cut
 
 
 @dataclass
@@ -86,9 +93,10 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     taken = np.zeros(count, bool)
     # Sharp changes are placed at the finest scale; a change smeared by a long exposure over
     # many rows only stands out at a coarser one.
-    fine = np.abs(_median_steps(values, half))
-    for scale in [h for h in (half, 3 * half, 8 * half) if 2 * h + 1 <= count]:
-        size = np.abs(_median_steps(values, scale))
+    scales = [h for h in (half, 3 * half, 8 * half) if 2 * h + 1 <= count]
+    sizes = [np.abs(_median_steps(values, h)) for h in scales]
+    fine = sizes[0]
+    for level, (scale, size) in enumerate(zip(scales, sizes)):
         threshold = max(min_jump_px, 6.0 * noise * np.sqrt(2.0 / scale))
         for i in np.argsort(-size):
             if size[i] < threshold:
@@ -100,7 +108,8 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
                 continue
             near = np.arange(max(0, i - scale), min(count, i + scale + 1))
             plateau = near[size[near] >= 0.8 * size[i]]
-            centres.append((int(round(plateau.mean())), scale))
+            centre = int(round(plateau.mean()))
+            centres.append((centre, _spread_scale(scales[level:], sizes[level:], centre)))
             taken[max(0, i - half):i + half + 1] = True
     step = _median_steps(values, half)
     breaks = []
@@ -128,6 +137,19 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
             continue
         breaks.append(found)
     return breaks, noise
+
+
+def _spread_scale(scales, sizes, centre):
+    """The scale that takes in the whole of a change found at the first of scales: a coarser
+    one where the change it shows is much larger (a change smeared over more rows than the
+    finer scale spans shows only part of its size there)."""
+    best = 0
+    for level in range(1, len(scales)):
+        near = slice(max(0, centre - scales[best]), centre + scales[best] + 1)
+        if sizes[level][near].max() < SPREAD_GROWTH * sizes[best][near].max():
+            break
+        best = level
+    return scales[best]
 
 
 def _median_steps(values, half):
@@ -176,6 +198,35 @@ def _band(values, above, below):
     low, high = sorted((above, below))
     margin = 0.25 * (high - low)
     return int(np.sum((values > low + margin) & (values < high - margin)))
+
+
+def mark_blends_at_edges(breaks, widths):
+    """Marks the first and the last break cut where the rows between it and the window's top
+    or bottom show a bar much wider than the rows on its other side (or narrower): rows that
+    blend two frames (an exposure that spanned the change), so that the change runs on into
+    the window's edge, or is a change of the blend, by how much is not known. widths: the
+    vertical bar's width per sampled row (NaN unread)."""
+    if not breaks:
+        return
+    count = len(widths)
+    margin = max(2, int(0.01 * count))
+    bounds = [0] + [b.index for b in breaks] + [count]
+    ends = [(breaks[0], (0, bounds[1] - margin), (bounds[1] + margin, bounds[2] - margin), 1),
+            (breaks[-1], (bounds[-2] + margin, count), (bounds[-3] + margin, bounds[-2] - margin),
+             -1)]
+    for found, (low, high), (start, stop), toward in ends:
+        # Compared with as many rows across the break (a few at least) within the next stretch.
+        length = max(high - low, 5 * margin)
+        across = widths[start:min(stop, start + length)] if toward > 0 else \
+            widths[max(start, stop - length):stop]
+        edge, other = _median_or_nan(widths[low:max(low, high)]), _median_or_nan(across)
+        if max(edge, other) > (1 + BLEND_WIDTH_SHARE) * min(edge, other):
+            found.cut = True
+
+
+def _median_or_nan(values):
+    values = values[~np.isnan(values)]
+    return float(np.median(values)) if len(values) else float("nan")
 
 
 def read_segments(offsets, breaks, width, noise):
@@ -239,10 +290,49 @@ def row_sweep(segments, rows):
     return f
 
 
-def set_jumps(reading):
-    """Each break's jump in sweep position, from the stretches on either side of it."""
+def set_jumps(reading, offsets, width):
+    """Each break's jump in sweep position, in a window width pixels wide, from the stretches
+    on either side of it. An outline a little off tilts the bar alike in every stretch, which
+    moves the stretches' means apart by the tilt: the levels are fitted with one slope shared
+    by all stretches (offsets: per sampled row, NaN unread)."""
+    if not reading.breaks:
+        return
+    # Rows within a break's smear show a blend of both frames: left out.
+    margins = [max(2, int(0.01 * len(offsets)), int(np.ceil(b.band_share * len(offsets))))
+               for b in reading.breaks]
+    rows, stretch = [], []
+    for number, segment in enumerate(reading.segments):
+        first = segment.start + (margins[number - 1] if number else 0)
+        last = segment.end - (margins[number] if number < len(margins) else 0)
+        inner = np.arange(first, max(first, last))
+        inner = inner[~np.isnan(offsets[inner])]
+        rows.append(inner)
+        stretch.append(np.full(len(inner), number))
+    rows, stretch = np.concatenate(rows), np.concatenate(stretch)
+    levels = _levels_with_shared_slope(rows, stretch, offsets[rows], len(reading.segments))
     for number, found in enumerate(reading.breaks):
-        found.jump_f = reading.segments[number].f - reading.segments[number + 1].f
+        jump = levels[number] - levels[number + 1]
+        found.jump_f = float(jump / (width - 9)) if np.isfinite(jump) else \
+            reading.segments[number].f - reading.segments[number + 1].f
+
+
+def _levels_with_shared_slope(rows, stretch, values, count):
+    """Per stretch, its level at row 0 with one slope fitted for all (least squares, once
+    more without the rows that stray beyond three robust spreads); NaN for a stretch without
+    rows, or for all when the slope cannot be told."""
+    present = np.unique(stretch)
+    if len(rows) < len(present) + 2:
+        return np.full(count, np.nan)
+    design = np.column_stack([stretch[:, None] == present[None, :], rows]).astype(float)
+    kept = np.ones(len(rows), bool)
+    for _ in range(2):
+        solution = np.linalg.lstsq(design[kept], values[kept], rcond=None)[0]
+        residual = values - design @ solution
+        spread = 1.4826 * np.median(np.abs(residual[kept]))
+        kept = np.abs(residual) <= max(3 * spread, 1e-6)
+    levels = np.full(count, np.nan)
+    levels[present] = solution[:-1]
+    return levels
 
 
 def direction_vote(breaks, refresh_ms):
@@ -257,6 +347,8 @@ def direction_vote(breaks, refresh_ms):
         return 0, 0.0
     if len(signs) == 1:
         refreshes = breaks[0].jump_ms / refresh_ms
+        if breaks[0].cut:  # of a size not known: likelier the boundary, but only just
+            return int(signs[0]), 0.25
         if refreshes < PART_OF_REFRESH:  # a tear: the newer frame below
             return -int(signs[0]), 0.5
         return int(signs[0]), 1.0 if refreshes <= 2.4 else 0.25
@@ -291,12 +383,13 @@ def classify_breaks(breaks, direction, refresh_ms):
     """Marks the scan-out boundary (the largest break with newer content above) and the tears.
     With the direction unknown (0), the largest break is taken for the boundary. A jump of
     part of a refresh is always a tear: a window that swaps only between scan-outs shows whole
-    refreshes of motion."""
+    refreshes of motion. A change cut off by the window's edge, of a size not known, is no
+    boundary's rival but is no tear either: "unsure"."""
     whole = [b for b in breaks if b.jump_ms >= PART_OF_REFRESH * refresh_ms or b.smeared]
     newer_above = [b for b in whole if direction * b.jump_f > 0] if direction else whole
     boundary = max(newer_above, key=lambda b: abs(b.jump_f)) if newer_above else None
     for found in breaks:
-        found.kind = "scan" if found is boundary else "tear"
+        found.kind = "scan" if found is boundary else "unsure" if found.cut else "tear"
     return boundary
 
 

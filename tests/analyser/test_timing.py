@@ -38,6 +38,40 @@ class Breaks(unittest.TestCase):
         found, _ = timing.find_breaks(offsets, np.arange(400) + 0.5, 400)
         self.assertEqual(found, [])
 
+    def test_smeared_and_tilted_changes_keep_their_size(self):
+        """A change smeared over more rows than the finest scale spans, near the top; a step on
+        a bar tilted by an outline a little off (the stretches' means differ by less than the
+        step); and a step whose rows up to the window's edge show a wider bar (two frames
+        blended), which is no tear whatever its size."""
+        rows = np.arange(768)
+        width = 1024
+        cases = [
+            ("smeared over 45 rows near the top",
+             793.2 - 4.1 * np.clip((rows - 45) / 45, 0, 1), None, 4.1, False),
+            ("a step on a tilted bar", 290.0 - 0.016 * rows + 9.0 * (rows >= 540), None, -9.0,
+             False),
+            ("the rows below blend two frames", 500.0 - 1.5 * (rows >= 700),
+             np.where(rows >= 700, 14.5, 11.0), 1.5, True),
+            ("the same step, its rows clean", 500.0 - 1.5 * (rows >= 700),
+             np.full(768, 11.0), 1.5, False),
+        ]
+        for name, offsets, widths, jump, cut in cases:
+            with self.subTest(name):
+                noisy = offsets + np.random.default_rng(1).normal(0, 0.03, len(rows))
+                found, noise = timing.find_breaks(noisy, rows + 0.5, len(rows))
+                self.assertEqual(len(found), 1, found)
+                self.assertAlmostEqual(found[0].jump_px, jump, delta=0.5)
+                timing.mark_blends_at_edges(found, np.full(768, 11.0) if widths is None
+                                            else widths)
+                reading = timing.WindowReading(
+                    timing.read_segments(noisy, found, width, noise), found, noise)
+                timing.set_jumps(reading, noisy, width)
+                self.assertAlmostEqual(found[0].jump_f * (width - 9), jump, delta=0.35)
+                self.assertEqual(found[0].cut, cut)
+                # The sweep running so that the newer frame is below: not a boundary.
+                timing.classify_breaks(found, -int(np.sign(found[0].jump_f)), 1000 / 60)
+                self.assertEqual(found[0].kind, "unsure" if cut else "tear")
+
 
 class Direction(unittest.TestCase):
     def breaks(self, *jumps):
