@@ -11,6 +11,7 @@ OUTLINE = (255, 0, 255)
 BAR_READ = (255, 255, 0)
 SCAN = (0, 255, 255)
 TEAR = (0, 0, 255)
+UNSURE = (160, 160, 160)  # a break whose kind is not known
 VERDICT_COLOURS = {True: (0, 200, 0), False: (0, 0, 255), None: (0, 200, 255)}
 
 
@@ -34,7 +35,8 @@ def draw(photo, result):
             ends = _to_photo(window, [[0, found.row], [window.width, found.row]])
             cv2.line(canvas, tuple(np.round(ends[0]).astype(int)),
                      tuple(np.round(ends[1]).astype(int)),
-                     SCAN if found.kind == "scan" else TEAR, thickness, cv2.LINE_AA)
+                     {"scan": SCAN, "tear": TEAR}.get(found.kind, UNSURE), thickness,
+                     cv2.LINE_AA)
         lag = "lag ?" if np.isnan(window.lag_ms) else \
             f"lag {window.lag_ms:.1f} ms ({window.lag_frames:.2f} fr)"
         scan = "" if window.scan is None else f"  scan {window.scan:.2f}"
