@@ -26,6 +26,9 @@ DEVNULL = subprocess.DEVNULL
 # something hangs.
 STARTUP_TIMEOUT = 30.0
 EXIT_TIMEOUT = 30.0
+# What Wine's loader says when it could not start a program at all (its address space taken
+# by chance): the program never ran.
+WINE_START_FAILURES = (b"failed to map the shared user data",)
 
 USAGE_CAPTION = "usage"
 
@@ -216,17 +219,22 @@ class Session:
         """Runs the probe helper; returns its exit status and its output.
 
         The probe only looks, so one that hangs (Wine starting slowly on a loaded
-        machine) is killed and asked once more.
+        machine), or that Wine's loader could not start at all, is asked once more.
         """
         command = self.command(PROBE_EXE, [str(arg) for arg in args])
         try:
-            result = subprocess.run(command, env=self.env, stdin=DEVNULL,
-                                    capture_output=True, timeout=STARTUP_TIMEOUT)
+            result = self._run_probe(command)
+            if result.returncode != 0 and any(
+                    failure in result.stderr for failure in WINE_START_FAILURES):
+                result = self._run_probe(command)
         except subprocess.TimeoutExpired:
-            result = subprocess.run(command, env=self.env, stdin=DEVNULL,
-                                    capture_output=True, timeout=STARTUP_TIMEOUT)
+            result = self._run_probe(command)
         self.probe_errors = result.stderr.decode("utf-8", "replace")
         return result.returncode, result.stdout.decode("utf-8", "replace")
+
+    def _run_probe(self, command):
+        return subprocess.run(command, env=self.env, stdin=DEVNULL, capture_output=True,
+                              timeout=STARTUP_TIMEOUT)
 
     def windows(self):
         """The tool's windows on the desktop, as the probe sees them."""
