@@ -113,30 +113,42 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
             taken[max(0, i - half):i + half + 1] = True
     step = _median_steps(values, half)
     breaks = []
-    row_spacing = height / len(offsets)
-    for first, last, scale in _ramps(sorted(centres), step, 6 * half):
-        centre = (first + last) // 2
-        reach = scale + (last - first) // 2
-        # The levels on either side, from rows clear of a smeared change.
-        clear = scale // 4
-        above = np.median(values[max(0, first - scale):max(1, first - clear)])
-        below = np.median(values[min(last + clear, count - 1):last + scale])
-        band = _band(values[max(0, first - 2 * scale):last + 2 * scale], above, below)
-        if not _is_step(values[max(0, centre - 2 * reach - band):centre + 2 * reach + band],
-                        min(centre, 2 * reach + band), band):
-            continue
-        boundary = (v[valid[centre - 1]] + v[valid[centre]]) / 2
-        found = Break(int(valid[centre]), int(round(boundary)), float(above - below),
-                      int(round(band * row_spacing)), band * row_spacing / height)
-        previous = breaks[-1] if breaks else None
-        # One smeared change seen twice: the same sign, and within each other's smear.
-        if previous and np.sign(previous.jump_px) == np.sign(found.jump_px) and \
-                found.row - previous.row <= previous.band_rows + found.band_rows:
-            if abs(found.jump_px) > abs(previous.jump_px):
-                breaks[-1] = found
-            continue
-        breaks.append(found)
+    for first, last, scale, members in _ramps(sorted(centres), step, 6 * half):
+        found = [_step_between(values, v, valid, height, first, last, scale)]
+        if found[0] is None and len(members) > 1:
+            # A sharp change grouped with the bend of a tilted bar around it stands on its own.
+            found = [_step_between(values, v, valid, height, c, c, half)
+                     for c, s in members if s == half]
+        for one in (f for f in found if f is not None):
+            previous = breaks[-1] if breaks else None
+            # One smeared change seen twice: the same sign, and within each other's smear.
+            if previous and np.sign(previous.jump_px) == np.sign(one.jump_px) and \
+                    one.row - previous.row <= previous.band_rows + one.band_rows:
+                if abs(one.jump_px) > abs(previous.jump_px):
+                    breaks[-1] = one
+                continue
+            breaks.append(one)
     return breaks, noise
+
+
+def _step_between(values, v, valid, height, first, last, scale):
+    """The break that a change found between indexes first and last of the read values, at
+    scale, makes; None where a straight line explains the rows about it as well (a bend)."""
+    count = len(values)
+    centre = (first + last) // 2
+    reach = scale + (last - first) // 2
+    # The levels on either side, from rows clear of a smeared change.
+    clear = scale // 4
+    above = np.median(values[max(0, first - scale):max(1, first - clear)])
+    below = np.median(values[min(last + clear, count - 1):last + scale])
+    band = _band(values[max(0, first - 2 * scale):last + 2 * scale], above, below)
+    if not _is_step(values[max(0, centre - 2 * reach - band):centre + 2 * reach + band],
+                    min(centre, 2 * reach + band), band):
+        return None
+    boundary = (v[valid[centre - 1]] + v[valid[centre]]) / 2
+    row_spacing = height / len(v)  # window rows per sampled row
+    return Break(int(valid[centre]), int(round(boundary)), float(above - below),
+                 int(round(band * row_spacing)), band * row_spacing / height)
 
 
 def _spread_scale(scales, sizes, centre):
@@ -165,16 +177,16 @@ def _median_steps(values, half):
 def _ramps(centres, step, gap):
     """Groups neighbouring changes of the same sign into one: a change smeared over many rows
     (by a long exposure) may show as two. centres: sorted (index, scale) pairs; yields (first,
-    last, largest scale)."""
+    last, largest scale, the pairs grouped)."""
     group = []
     for centre, scale in centres:
         if group and (centre - group[-1][0] > max(gap, scale, group[-1][1]) or np.sign(
                 step[centre]) != np.sign(step[group[-1][0]])):
-            yield group[0][0], group[-1][0], max(s for _, s in group)
+            yield group[0][0], group[-1][0], max(s for _, s in group), group
             group = []
         group.append((centre, scale))
     if group:
-        yield group[0][0], group[-1][0], max(s for _, s in group)
+        yield group[0][0], group[-1][0], max(s for _, s in group), group
 
 
 def _is_step(values, split, band):

@@ -48,7 +48,9 @@ class Breaks(unittest.TestCase):
         cases = [
             ("smeared over 45 rows near the top",
              793.2 - 4.1 * np.clip((rows - 45) / 45, 0, 1), None, 4.1, False),
-            ("a step on a tilted bar", 290.0 - 0.016 * rows + 9.0 * (rows >= 540), None, -9.0,
+            ("a step on a tilted bar", 290.0 - 0.016 * rows - 9.0 * (rows >= 540), None, 9.0,
+             False),
+            ("a step against the tilt", 290.0 - 0.016 * rows + 9.0 * (rows >= 540), None, -9.0,
              False),
             ("the rows below blend two frames", 500.0 - 1.5 * (rows >= 700),
              np.where(rows >= 700, 14.5, 11.0), 1.5, True),
