@@ -39,7 +39,7 @@ class Break:
     band_rows: int  # window rows over which the change is spread (a long exposure smears it)
     band_share: float  # the same as a share of the window's height
     jump_f: float = 0.0  # sweep position above minus below
-    kind: str = ""  # "scan" or "tear", once the direction of the sweep is known
+    kind: str = ""  # "scan", "tear" or "unsure", once the direction of the sweep is known
     # the change runs on into the window's top or bottom rows (a smear cut off there), or is a
     # change in how an exposure blends two frames: of a size not known
     cut: bool = False
@@ -220,20 +220,21 @@ def mark_blends_at_edges(breaks, widths):
     vertical bar's width per sampled row (NaN unread)."""
     if not breaks:
         return
-    count = len(widths)
-    margin = max(2, int(0.01 * count))
-    bounds = [0] + [b.index for b in breaks] + [count]
-    ends = [(breaks[0], (0, bounds[1] - margin), (bounds[1] + margin, bounds[2] - margin), 1),
-            (breaks[-1], (bounds[-2] + margin, count), (bounds[-3] + margin, bounds[-2] - margin),
-             -1)]
-    for found, (low, high), (start, stop), toward in ends:
-        # Compared with as many rows across the break (a few at least) within the next stretch.
-        length = max(high - low, 5 * margin)
-        across = widths[start:min(stop, start + length)] if toward > 0 else \
-            widths[max(start, stop - length):stop]
-        edge, other = _median_or_nan(widths[low:max(low, high)]), _median_or_nan(across)
-        if max(edge, other) > (1 + BLEND_WIDTH_SHARE) * min(edge, other):
+    margin = _blend_margin(len(widths))
+    bounds = [0] + [b.index for b in breaks] + [len(widths)]
+    top, bottom = widths[:max(bounds[1] - margin, 0)], widths[bounds[-2] + margin:]
+    # Each compared with as many rows across its break (a few at least), within the stretch.
+    below_first = widths[bounds[1] + margin:bounds[2] - margin][:max(len(top), 5 * margin)]
+    above_last = widths[bounds[-3] + margin:bounds[-2] - margin][-max(len(bottom), 5 * margin):]
+    for found, edge, across in ((breaks[0], top, below_first), (breaks[-1], bottom, above_last)):
+        edge, across = _median_or_nan(edge), _median_or_nan(across)
+        if max(edge, across) > (1 + BLEND_WIDTH_SHARE) * min(edge, across):
             found.cut = True
+
+
+def _blend_margin(rows):
+    """How many sampled rows next to a break, of rows in all, may show a blend of both frames."""
+    return max(2, int(0.01 * rows))
 
 
 def _median_or_nan(values):
@@ -246,8 +247,7 @@ def read_segments(offsets, breaks, width, noise):
     bounds = [0] + [b.index for b in breaks] + [len(offsets)]
     segments = []
     for start, end in zip(bounds[:-1], bounds[1:]):
-        # Rows next to a break may show a blend of both frames.
-        margin = max(2, int(0.01 * len(offsets)))
+        margin = _blend_margin(len(offsets))
         first = start + margin if start else start
         last = end - margin if end < len(offsets) else end
         inner = offsets[first:last]
@@ -310,7 +310,7 @@ def set_jumps(reading, offsets, width):
     if not reading.breaks:
         return
     # Rows within a break's smear show a blend of both frames: left out.
-    margins = [max(2, int(0.01 * len(offsets)), int(np.ceil(b.band_share * len(offsets))))
+    margins = [max(_blend_margin(len(offsets)), int(np.ceil(b.band_share * len(offsets))))
                for b in reading.breaks]
     rows, stretch = [], []
     for number, segment in enumerate(reading.segments):
@@ -395,8 +395,8 @@ def classify_breaks(breaks, direction, refresh_ms):
     """Marks the scan-out boundary (the largest break with newer content above) and the tears.
     With the direction unknown (0), the largest break is taken for the boundary. A jump of
     part of a refresh is always a tear: a window that swaps only between scan-outs shows whole
-    refreshes of motion. A change cut off by the window's edge, of a size not known, is no
-    boundary's rival but is no tear either: "unsure"."""
+    refreshes of motion. A change cut off by the window's edge, of a size not known, may be
+    the boundary but is never a tear: "unsure"."""
     whole = [b for b in breaks if b.jump_ms >= PART_OF_REFRESH * refresh_ms or b.smeared]
     newer_above = [b for b in whole if direction * b.jump_f > 0] if direction else whole
     boundary = max(newer_above, key=lambda b: abs(b.jump_f)) if newer_above else None
