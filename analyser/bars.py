@@ -37,7 +37,7 @@ class HorizontalBar:
 def _box_filter(profiles, size):
     """Mean over a sliding window of size samples along the last axis (rows of a 2-D array),
     centred, the ends repeated outwards."""
-    profiles = np.atleast_2d(profiles).astype(np.float32)
+    profiles = np.atleast_2d(profiles).astype(np.float32, copy=False)
     return cv2.blur(profiles, (size, 1), borderType=cv2.BORDER_REPLICATE)
 
 
@@ -62,18 +62,26 @@ def half_level_edges(profiles, centres, half, reach):
     return edges[0], edges[1]
 
 
-def read_vertical_bar(samples, width, level):
-    """The vertical bar in every sampled row. level is the greenness of a lit bar."""
+def row_levels(samples):
+    """The median of every fourth sample of each row (a quarter of the work of all of them):
+    the panel's level in a row the horizontal bar does not cross, the bar's in one it does."""
+    return np.median(samples[:, ::4], axis=1)
+
+
+def read_vertical_bar(samples, width, level, levels=None):
+    """The vertical bar in every sampled row. level is the greenness of a lit bar; levels the
+    samples' row_levels, where already known."""
     rows, columns = samples.shape
     per_pixel = columns / width
-    # Most of a row is dark panel: the median of every fourth sample is its background.
-    background = np.median(samples[:, ::4], axis=1)
+    # Most of a row is dark panel: its level is its background.
+    background = row_levels(samples) if levels is None else levels
     box = _box_filter(samples, max(1, int(round(BAR * per_pixel))))
     # The bar stands at nearly the same place in every row (a few frames' motion apart at the
     # most); looking only near its typical place keeps glare and the frame from posing as it.
     typical = np.median(np.argmax(box, axis=1))
-    near = np.abs(np.arange(columns) - typical) <= SEARCH_PX * per_pixel
-    centre = np.argmax(np.where(near[None, :], box, -np.inf), axis=1)
+    first = max(int(np.ceil(typical - SEARCH_PX * per_pixel)), 0)
+    last = int(np.floor(typical + SEARCH_PX * per_pixel)) + 1
+    centre = first + np.argmax(box[:, first:last], axis=1)
     peak = np.take_along_axis(samples, centre[:, None], axis=1)[:, 0]
     # Glare lights the panel and pales the bar over part of the photo: judge each row's bar
     # above its own background against the window's own bar.
@@ -99,25 +107,24 @@ def read_vertical_bar(samples, width, level):
     return VerticalBar(offset, measured_width, clipped, hidden)
 
 
-def read_horizontal_bar(samples, height, level, v, expected=None):
-    """The horizontal bar: the rows whose median over the window's width is lit; looked for
-    within NEAR_EXPECTED of the height from the offset expected, where given."""
-    rows = samples.shape[0]
+def read_horizontal_bar(levels, height, level, v, expected=None):
+    """The horizontal bar: the rows whose median over the window's width is lit (levels, the
+    samples' row_levels); looked for within NEAR_EXPECTED of the height from the offset
+    expected, where given."""
+    rows = len(levels)
     per_pixel = rows / height
-    # Every fourth column is enough for a row's median, at a quarter of the work.
-    profile = np.median(samples[:, ::4], axis=1)
-    background = np.median(profile)
-    box = _box_filter(profile[None, :], max(1, int(round(BAR * per_pixel))))[0]
+    background = np.median(levels)
+    box = _box_filter(levels[None, :], max(1, int(round(BAR * per_pixel))))[0]
     if expected is not None and not np.isnan(expected):
         far = np.abs(height - v - BAR / 2 - expected) > NEAR_EXPECTED * height
         box = np.where(far, -np.inf, box)
     centre = int(np.argmax(box))
-    peak = profile[centre]
+    peak = levels[centre]
     if peak - background < 0.3 * level:
         return HorizontalBar(np.nan, (0, -1), False)
     half = np.array([background + (peak - background) / 2])
     reach = int(np.ceil((BAR + 8) * per_pixel)) + 4
-    top, bottom = half_level_edges(profile[None, :], np.array([centre]), half, reach)
+    top, bottom = half_level_edges(levels[None, :], np.array([centre]), half, reach)
     top_v, bottom_v = (top[0] + 0.5) / per_pixel, (bottom[0] + 0.5) / per_pixel
     margin = EDGE + 1.0
     clipped = not (top_v > margin and bottom_v < height - margin)

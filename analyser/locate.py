@@ -275,37 +275,46 @@ def _ridges(chunks, offsets):
     placed at the centroid of its own lobe (so that a neighbour's line close by does not pull
     it). Returns (offsets, prominences), both chunks x RIDGES_PER_CHUNK, the prominence 0
     where a chunk has fewer."""
-    ridges = np.zeros((len(chunks), RIDGES_PER_CHUNK))
-    strengths = np.zeros((len(chunks), RIDGES_PER_CHUNK))
-    for index, chunk in enumerate(chunks):
-        top = chunk.max()
-        if top <= 0:
-            continue
-        peaks = np.nonzero((chunk[1:-1] >= chunk[:-2]) & (chunk[1:-1] >= chunk[2:])
-                           & (chunk[1:-1] >= 0.5 * top))[0] + 1
-        if not len(peaks):
-            peaks = np.array([int(np.argmax(chunk))])
-        peaks = peaks[np.argsort(np.abs(offsets[peaks]), kind="stable")[:RIDGES_PER_CHUNK]]
-        for slot, peak in enumerate(peaks):
-            ridges[index, slot] = _lobe_centroid(chunk, offsets, peak)
-            strengths[index, slot] = chunk[peak]
-    return ridges, strengths
+    count = len(chunks)
+    top = chunks.max(axis=1)
+    inner = chunks[:, 1:-1]
+    peak = np.zeros(chunks.shape, bool)
+    peak[:, 1:-1] = (inner >= chunks[:, :-2]) & (inner >= chunks[:, 2:]) & (
+        inner >= 0.5 * top[:, None])
+    # A chunk without a local maximum (its light rising to one end) has its highest sample.
+    lone = ~peak.any(axis=1)
+    peak[lone, np.argmax(chunks[lone], axis=1)] = True
+    distance = np.where(peak, np.abs(offsets)[None, :], np.inf)
+    peaks = np.argsort(distance, axis=1, kind="stable")[:, :RIDGES_PER_CHUNK]
+    chosen = (np.take_along_axis(distance, peaks, axis=1) < np.inf) & (top > 0)[:, None]
+    rows = np.broadcast_to(np.arange(count)[:, None], peaks.shape)
+    ridges = _lobe_centroids(chunks, offsets, rows, peaks)
+    return np.where(chosen, ridges, 0.0), np.where(chosen, chunks[rows, peaks], 0.0)
 
 
-def _lobe_centroid(profile, offsets, peak):
-    """Centroid of the light of the lobe around a peak (a flat top included), down to where
-    it rises again (at most LOBE_SAMPLES either way), above the lower of the lobe's two ends."""
-    low = high = peak
-    while low > 0 and peak - low < LOBE_SAMPLES and profile[low - 1] <= profile[low]:
-        low -= 1
-    while (high < len(profile) - 1 and high - peak < LOBE_SAMPLES
-           and profile[high + 1] <= profile[high]):
-        high += 1
-    lobe = profile[low:high + 1]
-    weights = lobe - min(lobe[0], lobe[-1])
-    if weights.sum() <= 0:
-        return float(offsets[peak])
-    return float((weights * offsets[low:high + 1]).sum() / weights.sum())
+def _lobe_centroids(profiles, offsets, rows, peaks):
+    """Centroid of the light of the lobe around each peak (profiles[rows, peaks]; a flat top
+    included), down to where it rises again (at most LOBE_SAMPLES either way), above the lower
+    of the lobe's two ends; the peak's own offset where the lobe holds no light above them."""
+    length = profiles.shape[1]
+    steps = np.arange(1, LOBE_SAMPLES + 1)
+    row_of = rows[..., None]
+    reach = []
+    for sign in (-1, 1):
+        outer = peaks[..., None] + sign * steps
+        inside = (outer >= 0) & (outer < length)
+        falls = inside & (profiles[row_of, np.clip(outer, 0, length - 1)]
+                          <= profiles[row_of, np.clip(outer - sign, 0, length - 1)])
+        # The lobe reaches as far as the light falls without a break.
+        reach.append(np.cumprod(falls, axis=-1).sum(axis=-1))
+    span = np.arange(-LOBE_SAMPLES, LOBE_SAMPLES + 1)
+    index = np.clip(peaks[..., None] + span, 0, length - 1)
+    within = (span >= -reach[0][..., None]) & (span <= reach[1][..., None])
+    ends = np.minimum(profiles[rows, peaks - reach[0]], profiles[rows, peaks + reach[1]])
+    weights = np.where(within, profiles[row_of, index] - ends[..., None], 0.0)
+    total = weights.sum(axis=-1)
+    centroid = (weights * offsets[index]).sum(axis=-1) / np.where(total > 0, total, 1.0)
+    return np.where(total > 0, centroid, offsets[peaks])
 
 
 def _one_line_of_ridges(positions, ridges, strengths, floor):
@@ -345,21 +354,36 @@ def _robust_line(positions, values, weights):
     """(c0, c1) of values = c0 + c1 * position by weighted least squares, with chunks far off
     the line given less weight and less (Tukey's biweight); None when too few chunks show a
     ridge."""
-    weights = np.where(weights > 0.25 * np.median(weights[weights > 0]) if np.any(
-        weights > 0) else False, weights, 0.0)
-    if np.count_nonzero(weights) < 4:
+    lit = weights > 0
+    if not np.any(lit):
         return None
-    design = np.column_stack([np.ones(len(positions)), positions])
-    current = weights.copy()
+    weights = np.where(weights > 0.25 * _median_of_few(weights[lit]), weights, 0.0)
+    used = weights > 0
+    if np.count_nonzero(used) < 4:
+        return None
+    current = weights
     for _ in range(5):
-        root = np.sqrt(current)
-        solution, *_ = np.linalg.lstsq(design * root[:, None], values * root, rcond=None)
-        residual = values - design @ solution
-        scale = max(1.4826 * np.median(np.abs(residual[weights > 0])), 0.25)
+        solution = _weighted_line(positions, values, current)
+        residual = values - solution[0] - solution[1] * positions
+        scale = max(1.4826 * _median_of_few(np.abs(residual[used])), 0.25)
         current = weights * np.clip(1 - (residual / (4.685 * scale)) ** 2, 0, None) ** 2
         if np.count_nonzero(current) < 4:
             break
     return solution
+
+
+def _weighted_line(x, y, weights):
+    """(c0, c1) of y = c0 + c1 * x by weighted least squares (x not all one value)."""
+    mean_x, mean_y = (weights @ x) / weights.sum(), (weights @ y) / weights.sum()
+    dx = x - mean_x
+    slope = (weights * dx) @ (y - mean_y) / ((weights * dx) @ dx)
+    return np.array([mean_y - slope * mean_x, slope])
+
+
+def _median_of_few(values):
+    """The median of a few finite values (numpy's median costs ten times more on so few)."""
+    ordered = np.sort(values)
+    return (ordered[(len(ordered) - 1) // 2] + ordered[len(ordered) // 2]) / 2
 
 
 def _intersect(first, second):

@@ -379,10 +379,11 @@ def _read_in(image, to_photo, width, height, name, group, per_pixel, shared):
     columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
     samples, u, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows)
     samples, level, black = lit_samples(samples)
-    vertical = bars.read_vertical_bar(samples, width, level)
+    levels = bars.row_levels(samples)
+    vertical = bars.read_vertical_bar(samples, width, level, levels)
     f = pattern.sweep_from_offset(np.nanmedian(vertical.offset), width) if np.any(
         ~np.isnan(vertical.offset)) else np.nan
-    horizontal = bars.read_horizontal_bar(samples, height, level, v, f * (height - 9))
+    horizontal = bars.read_horizontal_bar(levels, height, level, v, f * (height - 9))
     offsets = vertical.offset.copy()
     offsets[horizontal.rows[0]:horizontal.rows[1]] = np.nan
     # Next to the top and bottom frame lines the blur lights the rows across: leave them out.

@@ -94,7 +94,8 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     # Sharp changes are placed at the finest scale; a change smeared by a long exposure over
     # many rows only stands out at a coarser one.
     scales = [h for h in (half, 3 * half, 8 * half) if 2 * h + 1 <= count]
-    sizes = [np.abs(_median_steps(values, h)) for h in scales]
+    steps = [_median_steps(values, h) for h in scales]
+    sizes = [np.abs(step) for step in steps]
     fine = sizes[0]
     for level, (scale, size) in enumerate(zip(scales, sizes)):
         threshold = max(min_jump_px, 6.0 * noise * np.sqrt(2.0 / scale))
@@ -111,9 +112,8 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
             centre = int(round(plateau.mean()))
             centres.append((centre, _spread_scale(scales[level:], sizes[level:], centre)))
             taken[max(0, i - half):i + half + 1] = True
-    step = _median_steps(values, half)
     breaks = []
-    for first, last, scale, members in _ramps(sorted(centres), step, 6 * half):
+    for first, last, scale, members in _ramps(sorted(centres), steps[0], 6 * half):
         found = [_step_between(values, v, valid, height, first, last, scale)]
         if found[0] is None and len(members) > 1:
             # A sharp change grouped with the bend of a tilted bar around it stands on its own.
