@@ -13,7 +13,7 @@ import cv2
 import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
-from analyser import course, locate, machines, photo, rectify, timing, verdict
+from analyser import course, locate, machines, pattern, photo, rectify, timing, verdict
 from analyser.pattern import BAR, PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
@@ -21,6 +21,10 @@ from analyser.pattern import BAR, PERIOD_MS, SWEEP_PER_MS
 SAMPLES_PER_PIXEL = (1.5, 1.0)
 SEARCH_EVERY_MS = 500.0  # while a window is missing, look for windows this often
 LOST_FRAMES = 3  # a window not read this many frames running is looked for again
+# A window looked for again is taken to be where a search finds it only when that outline
+# stands within half its size of where it was, with sides within this share of their lengths:
+# a frame whose bars run along the frame lines may give a search an outline across two windows.
+REFOUND_SHARE = 0.1
 # Compression and the outline's error bend a bar by a pixel or two over the rows of one frame, so
 # a tear must jump by more than that, away from the window's top and bottom; and a window must
 # show tears in this share of its frames to be found tearing.
@@ -53,6 +57,35 @@ class Tracked:
     top_y: list = field(default_factory=list)  # photo y of the window's top, per frame read
     bottom_y: list = field(default_factory=list)
     lean_px: list = field(default_factory=list)  # per frame read: photo.Window.bars_lean_px
+
+    def found_at(self, corners):
+        """Follows the window from the outline a search found."""
+        self.corners, self.lost = corners, 0
+
+    def could_be_at(self, corners):
+        """Whether an outline a search found can be this window's, where it was read."""
+        if not self.seen.moments:
+            return True
+        sides, before = _side_lengths(corners), _side_lengths(self.corners)
+        moved = np.linalg.norm(corners.mean(axis=0) - self.corners.mean(axis=0))
+        return bool(moved <= 0.5 * before.min() and np.all(
+            np.abs(sides - before) <= REFOUND_SHARE * before))
+
+
+def _bar_along_a_side(window):
+    """Whether the bars (photo.Window) lie within a side's tracing reach of the frame lines."""
+    offsets = window.vertical.offset[~np.isnan(window.vertical.offset)]
+    f = pattern.sweep_from_offset(np.median(offsets), window.width) if len(offsets) else 0.0
+    across, down = rectify.photo_extent(window.to_photo, window.width, window.height)
+    for size, extent in ((window.width, across), (window.height, down)):
+        reach = max(locate.SIDE_SEARCH_PX, locate.SIDE_SEARCH * extent) * size / extent + BAR
+        if min(f, 1 - f) * (size - 9) < reach:
+            return True
+    return False
+
+
+def _side_lengths(corners):
+    return np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
 
 
 class Reader:
@@ -92,7 +125,11 @@ class Reader:
                 tracked.lost += 1
                 continue
             tracked.lost = 0
-            tracked.corners = window.corners
+            # A window's outline is followed from frame to frame; but where a bar runs along
+            # a frame line (at a turn of the sweep) a side may be traced onto the bar, and
+            # followed from there it would go away with the bar.
+            if not _bar_along_a_side(window):
+                tracked.corners = window.corners
             self._record(tracked, moment_ms, window)
             seen = True
         if seen:
@@ -115,13 +152,12 @@ class Reader:
             if not window.reliable:
                 continue
             name = window.name if window.group is not None else self._name_of(window)
-            if name in self.windows:
-                self.windows[name].corners = window.corners
-                self.windows[name].lost = 0
-                continue
-            group = window.group or (0, 0, window.width, window.height, "?")
-            self.windows[name] = Tracked(name, group, window.size_estimated, window.corners,
-                                         window.shared)
+            if name not in self.windows:
+                group = window.group or (0, 0, window.width, window.height, "?")
+                self.windows[name] = Tracked(name, group, window.size_estimated,
+                                             window.corners, window.shared)
+            if self.windows[name].could_be_at(window.corners):
+                self.windows[name].found_at(window.corners)
 
     def _name_of(self, window):
         """A window found without groups keeps the name of the one it stands where, or gets the

@@ -122,6 +122,26 @@ class Videos(unittest.TestCase):
                 self.assertIn(message, out + err)
 
 
+class TurnsOfTheSweep(unittest.TestCase):
+    def test_windows_followed_through_a_turn_keep_their_outline(self):
+        """Where the sweep turns, a bar runs along a frame line: followed from frame to frame,
+        the side would be traced onto the bar and drawn away with it, and the bar read at the
+        window's edge for the rest of the video."""
+        displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", 60.0, 4.0, 1.0) for i in range(2)]
+        camera = VideoCamera(photo_size=(1280, 720), yaw_deg=5, coverage=0.9, exposure_ms=0.5,
+                             fps=30.0, duration_s=2.0, seed=3)
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "turn.mp4")
+            # The sweep turns at the left and bottom edges 5 s into the tool's clock.
+            film(displays, camera, path, 4400.0)
+            result = video.analyse(video_io.Video(path).frames(), [d.group for d in displays])
+        for window in result.windows:
+            with self.subTest(window=window.name):
+                self.assertEqual(window.stutters, [])
+                self.assertLess(abs(window.offset_ms), 1.0)
+        self.assertEqual(result.verdict, "in sync")
+
+
 class WallsUnlikeOurs(unittest.TestCase):
     """Three 1920x1080 windows side by side in a 720p video, 400 video pixels each: frame lines
     a fifth of a pixel wide that a sensor which skips pixels sees as dashes or not at all, or
