@@ -231,6 +231,24 @@ def readout_of_window_ms(moments, boundary_rows, newer_content_ms, refresh_ms):
     return refresh_ms * SCAN_SHARE - 1.0 / slope
 
 
+def readout_drift(read_ms, rows, timeline, window_share, moments):
+    """How many refreshes a timeline fitted to boundaries (read at read_ms, at row fractions
+    rows of the window) may be off by the end of a video (frames at moments) for a camera
+    readout taken as 0 but not known (at most a frame's time): each boundary's moment is off
+    by the readout times its row's share of the frame (the window takes window_share of the
+    frame's height), and where the rows seen move on with time (a camera whose frames keep
+    step with the display's refreshes sees its boundary creep through the window), so is the
+    period fitted."""
+    period = timeline.refresh_ms
+    starts = np.asarray(read_ms, float) - row_delay_ms(rows, period)
+    counts = np.round((starts - starts.min()) / period)
+    if len(np.unique(counts)) < 3:
+        return 0.0
+    rows_per_refresh = np.polyfit(counts, np.asarray(rows, float) * window_share, 1)[0]
+    period_doubt_ms = np.median(np.diff(moments)) * abs(rows_per_refresh)
+    return float((moments[-1] - moments[0]) / period * period_doubt_ms / period)
+
+
 @dataclass
 class Stutter:
     moment_ms: float  # start of the first refresh that did not show the next frame

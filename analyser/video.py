@@ -39,6 +39,9 @@ MISREAD_REFRESHES = 3  # a frame's offset this far from the window's median is m
 # A single frame's offset is read to a few ms (whole bar pixels): a window is behind at a frame
 # when the median over this many frames around it is.
 OFFSET_FRAMES = 9
+# A refresh timeline that a camera readout not known may put this many refreshes off over the
+# video is not followed: its refreshes would be told wrong, and held frames invented.
+MAX_READOUT_DRIFT = 0.25
 
 
 class NothingToRead(photo.NothingToRead):
@@ -288,12 +291,12 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
     frame_ms = last_moment / max(count - 1, 1)
     nominal_ms = 1000.0 / refresh_hz
     source = "given"
-    courses = [_window_course(t, nominal_ms, readout_ms or 0.0, reader.frame_height)
+    courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
                for t in tracked]
     if readout_ms is None:
         readout_ms = _readout_estimate(courses)
         source = "unknown, taken as 0" if readout_ms is None else "estimated"
-        if readout_ms:
+        if readout_ms is not None:
             courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
                        for t in tracked]
     names = {t.name for t in tracked}
@@ -362,6 +365,9 @@ def _boundaries(tracked, contents, table, nominal_ms, readout_ms, frame_height):
 
 
 def _window_course(tracked, nominal_ms, readout_ms, frame_height):
+    """The window's course; readout_ms is the camera's time to read a frame from top to bottom,
+    None where it is not known (taken as 0)."""
+    known_readout, readout_ms = readout_ms is not None, readout_ms or 0.0
     table = _segment_table(tracked, readout_ms, frame_height)
     moments = np.asarray(tracked.seen.moments, float)
     offset = course.clock_offset_ms(table[:, 2], table[:, 3])
@@ -386,8 +392,12 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
         result.timeline = _timeline(boundaries, guess)
         if result.timeline is not None:
             break
-    period = result.refresh_ms or nominal_ms
     heights = np.median(np.subtract(tracked.bottom_y, tracked.top_y))
+    if result.timeline is not None and not known_readout and course.readout_drift(
+            boundaries[:, 2], boundaries[:, 1], result.timeline, heights / frame_height,
+            moments) > MAX_READOUT_DRIFT:
+        result.timeline = None
+    period = result.refresh_ms or nominal_ms
     window_readout = course.readout_of_window_ms(
         moments[boundaries[:, 0].astype(int)], boundaries[:, 1], boundaries[:, 3], period) \
         if len(boundaries) else None

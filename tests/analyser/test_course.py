@@ -5,7 +5,7 @@ import unittest
 
 import numpy as np
 
-from analyser import course
+from analyser import course, video
 from analyser.pattern import sweep
 
 REFRESH = 1000 / 60
@@ -60,6 +60,23 @@ class Timelines(unittest.TestCase):
         locked = np.arange(0, 2000, REFRESH)
         self.assertIsNone(course.readout_of_window_ms(locked, np.full(len(locked), 0.3),
                                                       locked, REFRESH))
+
+    def test_a_timeline_is_in_doubt_where_boundaries_creep_and_the_readout_is_not_known(self):
+        rng = np.random.default_rng(2)
+        frames = np.arange(0, 20000, 1000 / 30)  # a 20-s video at 30 fps
+        timeline = course.Timeline(1000 / 59.94, [(-np.inf, 3.0)])
+        cluster = frames[(frames > 7000) & (frames < 9000)]
+        spread = frames[::4]
+        # (boundaries read, their rows, whether the period is in doubt): a display nearly in
+        # step with the camera shows its boundary creeping through the rows for two seconds;
+        # one out of step shows it anywhere; one exactly in step always in one row.
+        for name, read, rows, doubt in (
+                ("creeping", cluster, 0.9 - 0.5 * (cluster - 7000) / 2000, True),
+                ("anywhere", spread, rng.uniform(0, 1, len(spread)), False),
+                ("in one row", cluster, np.full(len(cluster), 0.6), False)):
+            with self.subTest(name):
+                drift = course.readout_drift(read, rows, timeline, 0.4, frames)
+                self.assertEqual(drift > video.MAX_READOUT_DRIFT, doubt, drift)
 
 
 class Stutters(unittest.TestCase):
