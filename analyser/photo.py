@@ -15,6 +15,8 @@ ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars
 MAX_LAG_FRAMES = 0.5
 SCALE_ADVICE = ("take the picture closer or at a higher resolution, so that each window spans "
                 "more of its pixels")
+START_ADVICE = ("take another photo, in which the scan-out boundaries show: at another moment, or "
+                "with a camera that reads its sensor out faster")
 CLOCK_ADVICE = ("start the tool with VARNEL_CLOCK=system on every machine, and hold their "
                 "clocks together with the time service (PTP, or NTP on a quiet network)")
 MAX_SCAN_SPREAD = 0.1
@@ -64,6 +66,10 @@ class Window:
     lag_ms: float = float("nan")
     lag_frames: float = float("nan")
     lag_doubt_ms: float = 0.0  # how far lag_ms may be off
+    # How far the start of the refresh on show may be off where no scan-out boundary shows,
+    # and the part of lag_doubt_ms that this window's and its leader's make up.
+    start_doubt_ms: float = 0.0
+    lag_start_doubt_ms: float = 0.0
     # (ms behind, doubt ms, name) of the window it is surest to be behind, None if none
     surest_lag: tuple = None
     scan: float = None
@@ -455,8 +461,9 @@ def _time_windows(result, photo_height):
             fraction = boundary.row / window.height
             boundary_read = float(read[min(boundary.index, len(read) - 1)])
             window.scan = timing.scan_position(fraction, boundary_read, 0.0, refresh)
-        window.lead_ms = timing.content_lead_ms(f_rows, window.direction or 1, read, fraction,
-                                                boundary_read, refresh, window.newer_above)
+        window.lead_ms, window.start_doubt_ms = timing.content_lead_ms(
+            f_rows, window.direction or 1, read, fraction, boundary_read, refresh,
+            window.newer_above)
         if boundary is None and timing.smeared_into_ramp(window.vertical.offset,
                                                          window.breaks,
                                                          _frame_px(window, refresh)):
@@ -493,6 +500,8 @@ def _lag_within_clocks(windows, refresh_ms):
             window.lag_frames = window.lag_ms / refresh_ms
             if leading is not None and window is not leading:
                 window.lag_doubt_ms = float(np.hypot(doubts[id(window)], doubts[id(leading)]))
+                window.lag_start_doubt_ms = float(np.hypot(window.start_doubt_ms,
+                                                           leading.start_doubt_ms))
         _surest_lags(members, relative, doubts)
 
 
@@ -508,8 +517,11 @@ def _surest_lags(members, relative, doubts):
 
 
 def _lead_doubt(window):
+    """How far a window's content lead may be off, ms: as its bars are read, and as the start
+    of the refresh on show is known."""
     across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
-    return lead_doubt_ms(window.bars_disagree_px, window.width, across)
+    return float(np.hypot(lead_doubt_ms(window.bars_disagree_px, window.width, across),
+                          window.start_doubt_ms))
 
 
 def _warn(result, photo_height):
@@ -599,7 +611,7 @@ def _judge(result):
             verdict.judge_behind(
                 judgement, f"window {window.name} is {window.lag_frames:.2f} frames "
                 f"({window.lag_ms:.1f} ms) behind", window.lag_ms, window.lag_doubt_ms,
-                MAX_LAG_FRAMES * refresh_ms, SCALE_ADVICE)
+                MAX_LAG_FRAMES * refresh_ms, *_lag_doubt_cause(window))
         if window.tears:
             judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
                                     "tear(s))")
@@ -619,6 +631,14 @@ def _judge(result):
     if not any(w.tears for w in judged):
         judgement.settled.append("no window tears")
     result.judgement = judgement
+
+
+def _lag_doubt_cause(window):
+    """Why a window's lag is in doubt, and what to do about it: the scale of its bars, or the
+    start of a refresh on show that no scan-out boundary shows."""
+    if window.lag_start_doubt_ms ** 2 >= window.lag_doubt_ms ** 2 / 2:
+        return "as no scan-out boundary tells when the refreshes on show began", START_ADVICE
+    return "at this scale", SCALE_ADVICE
 
 
 def _may_lag(window, refresh_ms):

@@ -29,6 +29,9 @@ BLEND_WIDTH_SHARE = 0.15
 # it at breaks, shows a smeared scan-out boundary.
 RAMP_REFRESH_MARGIN = 0.4
 RAMP_STEP_SHARE = 0.5
+# Of a refresh, the share a display spends blanking between scan-outs on common timings (1125
+# lines for 1080, 750 for 720).
+BLANKING_SHARE = 0.04
 
 
 @dataclass
@@ -409,24 +412,50 @@ def content_lead_ms(f_rows, direction, read_ms, boundary_fraction, boundary_read
                     refresh_ms, newer_above=True):
     """Content time minus the start of the refresh that scanned it out, averaged over rows.
 
-    f_rows: sweep position per sampled row (evenly spaced down the window); read_ms: the
-    camera's moment for each row. With the scan-out boundary at boundary_fraction of the rows,
-    read at boundary_read_ms, the refresh in progress began boundary_fraction of a refresh
-    earlier: rows above it show that refresh, rows below the one before (the other way round
-    when the camera read the rows more slowly than the display scanned them). Without a boundary the
-    display was blanking between two refreshes, and the one on show began about a refresh ago.
-    With a global shutter (read_ms all equal) this is the mean content time less a constant.
+    f_rows: sweep position per sampled row (evenly spaced down the window, NaN where unread);
+    read_ms: the camera's moment for each row. With the scan-out boundary at boundary_fraction
+    of the rows, read at boundary_read_ms, the refresh in progress began boundary_fraction of a
+    refresh earlier: rows above it show that refresh, rows below the one before (the other way
+    round when the camera read the rows more slowly than the display scanned them). Without a
+    boundary all rows show one refresh, taken to have begun in the middle of the moments it
+    can have begun at (see unseen_refresh_start). With a global shutter (read_ms all equal)
+    this is the mean content time less a constant. Returns the lead and how far the start of
+    the refresh it is measured from may be off, ms (0 where the boundary shows).
     """
     content = direction * f_rows / SWEEP_PER_MS
     count = len(f_rows)
+    fraction = (np.arange(count) + 0.5) / count
     if boundary_fraction is None:
-        started = np.full(count, np.mean(read_ms) - refresh_ms)
+        read = ~np.isnan(f_rows)
+        earliest, latest = unseen_refresh_start(read_ms[read], fraction[read], refresh_ms)
+        started = np.full(count, (earliest + latest) / 2)
+        start_doubt = (latest - earliest) / 2
     else:
-        fraction = (np.arange(count) + 0.5) / count
+        start_doubt = 0.0
         began = boundary_read_ms - boundary_fraction * refresh_ms
         above, below = (began, began - refresh_ms) if newer_above else (began - refresh_ms, began)
         started = np.where(fraction < boundary_fraction, above, below)
-    return float(np.nanmean(content - started))
+    return float(np.nanmean(content - started)), float(start_doubt)
+
+
+def unseen_refresh_start(read_ms, fractions, refresh_ms):
+    """The earliest and the latest moment (ms) at which the refresh on show can have begun, for
+    rows that show no scan-out boundary: rows at fractions of the window's height (0 top, 1
+    bottom) read at read_ms. The display scans a row out a fraction of a refresh after the
+    refresh begins (less its blanking), and a row shows the refresh that scanned it last before
+    the camera read it: that refresh began no later than any row's read moment less its scan
+    delay, and less than a refresh before every one. With a global shutter the moments span
+    the blanking; a rolling shutter widens them by the time the camera took over the rows.
+    Rows that span more than a refresh must show a boundary: one went unseen, and the moments
+    then span the rows' read moments and a refresh either way."""
+    since = np.asarray(read_ms, float) - np.asarray(fractions, float) * refresh_ms * (
+        1.0 - BLANKING_SHARE)
+    if not len(since):
+        return float("nan"), float("nan")
+    earliest, latest = float(since.max()) - refresh_ms, float(since.min())
+    if earliest > latest:  # the rows span more than a refresh: a boundary went unseen
+        return latest - refresh_ms, earliest + refresh_ms
+    return earliest, latest
 
 
 def scan_position(boundary_fraction, boundary_read_ms, reference_ms, refresh_ms):

@@ -82,12 +82,12 @@ def surest_behind(leads_ms, doubts_ms):
     return surest
 
 
-def judge_behind(judgement, behind, lag_ms, doubt_ms, limit_ms, advice):
+def judge_behind(judgement, behind, lag_ms, doubt_ms, limit_ms, why, advice):
     """A lag of limit_ms or more beyond its doubt is a fault (behind says whose); one that
-    only may be is not settled."""
+    only may be is not settled (why says why it is read no closer)."""
     if lag_ms - doubt_ms >= limit_ms:
         judgement.faults.append(behind)
     elif may_be_behind(lag_ms, doubt_ms, limit_ms):
         judgement.unsettled.append(Unsettled(
-            f"{behind}, read only to {doubt_ms:.1f} ms at this scale: whether it shows the "
-            "same frame as its leader cannot be told", advice))
+            f"{behind}, read only to {doubt_ms:.1f} ms {why}: whether it shows the same frame "
+            "as its leader cannot be told", advice))

@@ -131,7 +131,7 @@ class Lead(unittest.TestCase):
 
     def lead(self, f_rows, scan, direction=1):
         read = np.zeros(len(f_rows))
-        return timing.content_lead_ms(f_rows, direction, read, scan, 0.0, 1000 / 60)
+        return timing.content_lead_ms(f_rows, direction, read, scan, 0.0, 1000 / 60)[0]
 
     def test_lead_does_not_depend_on_the_scan_position_and_shows_the_lag(self):
         # 3210 ms is on the way down (f falling): direction -1.
@@ -144,6 +144,33 @@ class Lead(unittest.TestCase):
             self.assertAlmostEqual(leads[scan, 0.0], leads[0.1, 0.0], delta=0.01)
             self.assertAlmostEqual(leads[scan, 0.0] - leads[scan, 1000 / 60], 1000 / 60,
                                    delta=0.01)
+
+    def test_a_refresh_start_no_boundary_shows_is_bounded_by_the_rows_read(self):
+        # A display of 1/60 s refreshes, blanking 4 %, shown whole in a window whose rows the
+        # camera read over readout ms: every start that leaves the boundary out of the rows
+        # must lie within the moments given, and the lead be off by no more than its doubt.
+        refresh, rows, moment = 1000 / 60, 600, 3210.0
+        fraction = (np.arange(rows) + 0.5) / rows
+        scan = fraction * refresh * (1 - timing.BLANKING_SHARE)
+        for readout, share in ((0.0, 0.01), (0.0, 0.99), (6.0, 0.05), (6.0, 0.95),
+                               (25.0, 0.5)):
+            read = moment + readout * fraction
+            since = read - scan
+            # The starts that keep every row in one refresh, and one of them.
+            low, high = since.max() - refresh, since.min()
+            began = low + share * (high - low)
+            with self.subTest(readout=readout, share=share):
+                f_rows = sweep(np.full(rows, began - 4.0))  # drawn 4 ms before it began
+                lead, doubt = timing.content_lead_ms(f_rows, -1, read, None, None, refresh)
+                earliest, latest = timing.unseen_refresh_start(read, fraction, refresh)
+                self.assertLessEqual(earliest, began + 1e-9)
+                self.assertGreaterEqual(latest, began - 1e-9)
+                self.assertAlmostEqual(doubt, (latest - earliest) / 2)
+                # The moments span a refresh less the rows' spread in scan-out and reading.
+                spread = abs(readout - refresh * (1 - timing.BLANKING_SHARE))
+                self.assertAlmostEqual(doubt, (refresh - spread) / 2, delta=0.05)
+                truth = -f_rows[0] / SWEEP_PER_MS - began
+                self.assertLessEqual(abs(lead - truth), doubt + 1e-6)
 
     def test_sweep_positions_round_trip_through_truncated_offsets(self):
         f = np.linspace(0.01, 0.99, 50)

@@ -17,10 +17,11 @@ class LagWithinItsDoubt(unittest.TestCase):
             with self.subTest(lag=lag, doubt=doubt):
                 judgement = verdict.Judgement(settled=["every lag is small"])
                 verdict.judge_behind(judgement, "window a is behind", lag, doubt, limit,
-                                     "take it closer")
+                                     "at this scale", "take it closer")
                 self.assertEqual(judgement.answer, answer)
                 if answer == verdict.CANNOT_TELL:
-                    self.assertIn(f"read only to {doubt:.1f} ms", judgement.reasons[0])
+                    self.assertIn(f"read only to {doubt:.1f} ms at this scale",
+                                  judgement.reasons[0])
                     self.assertEqual(judgement.unsettled[0].advice, "take it closer")
 
     def test_a_lag_is_settled_against_the_window_read_most_surely(self):
