@@ -13,6 +13,7 @@ from analyser.pattern import BAR, EDGE, PERIOD_MS, SWEEP_PER_MS, times_in_sweep_
 
 ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
 MAX_LAG_FRAMES = 0.5
+SCALE_CAUSE = "at this scale"  # why a lag is read no closer, when it is its bars' scale
 SCALE_ADVICE = ("take the picture closer or at a higher resolution, so that each window spans "
                 "more of its pixels")
 START_ADVICE = ("take another photo, in which the scan-out boundaries show: at another moment, or "
@@ -638,7 +639,7 @@ def _lag_doubt_cause(window):
     start of a refresh on show that no scan-out boundary shows."""
     if window.lag_start_doubt_ms ** 2 >= window.lag_doubt_ms ** 2 / 2:
         return "as no scan-out boundary tells when the refreshes on show began", START_ADVICE
-    return "at this scale", SCALE_ADVICE
+    return SCALE_CAUSE, SCALE_ADVICE
 
 
 def _may_lag(window, refresh_ms):

@@ -598,7 +598,7 @@ def _judge(result, frame_ms):
         verdict.judge_behind(
             judgement, f"window {window.name} is {window.offset_ms / refresh:.2f} frames "
             f"({window.offset_ms:.1f} ms) behind on average", window.offset_ms,
-            window.offset_doubt_ms, photo.MAX_LAG_FRAMES * refresh, "at this scale",
+            window.offset_doubt_ms, photo.MAX_LAG_FRAMES * refresh, photo.SCALE_CAUSE,
             photo.SCALE_ADVICE)
         if window.clock != 0 and window.leader == window.name:
             judgement.unsettled.append(verdict.Unsettled(
