@@ -35,6 +35,7 @@ FAINT_SHARE = 0.1  # a frame line's ridge stands at least this share of the bars
 PAIR_REACH_PX = 10.0
 PAIR_SHARE = 0.4
 PAIR_DIP = 0.85
+HULL_SLACK = 1.3  # a cell enclosing this much more than its lit points is skewed
 BAR_GRID = 96  # a coarse grid over the window, for how bright its bars are
 UNIT_SQUARE = ((0, 0), (1, 0), (1, 1), (0, 1))
 _GRID_TO_UNIT = np.array([[1 / BAR_GRID, 0, 0.5 / BAR_GRID], [0, 1 / BAR_GRID, 0.5 / BAR_GRID],
@@ -88,9 +89,51 @@ def _region_cells(region, layouts):
         corners = [_intersect(lines[side - 1], lines[side]) for side in range(4)]
         if any(c is None for c in corners):
             continue
+        corners = _within_points(np.array(corners), region.points[_in_box(seen, cell.box)])
         left, top, right, bottom = cell.shared
-        outlines.append(Outline(np.array(corners), (top, right, bottom, left)))
+        outlines.append(Outline(corners, (top, right, bottom, left)))
     return outlines
+
+
+def _in_box(seen, box, margin=3):
+    x0, y0, x1, y1 = box
+    return (seen[:, 0] >= x0 - margin) & (seen[:, 0] <= x1 + margin) & (
+        seen[:, 1] >= y0 - margin) & (seen[:, 1] <= y1 + margin)
+
+
+def _within_points(corners, points):
+    """The cell's corners, or where they enclose much more than its lit points do (a view
+    skewed by a family of lines fitted to too few, as when a window's top frame line is lost in
+    glare), the corners of the four-sided outline around those points."""
+    if len(points) < 4:
+        return corners
+    hull = cv2.convexHull(points.astype(np.float32))
+    area = cv2.contourArea(hull)
+    if cv2.contourArea(corners.astype(np.float32)) <= HULL_SLACK * area:
+        return corners
+    quad = _four_sided(hull)
+    return corners if quad is None else quad
+
+
+def _four_sided(hull):
+    """A convex hull simplified to four corners, ordered top-left, top-right, bottom-right,
+    bottom-left; None where it will not simplify to four."""
+    perimeter = cv2.arcLength(hull, True)
+    low, high = 0.0, 0.2 * perimeter
+    for _ in range(20):
+        tolerance = (low + high) / 2
+        quad = cv2.approxPolyDP(hull, tolerance, True)
+        if len(quad) == 4:
+            return _clockwise_from_top_left(quad[:, 0].astype(float))
+        low, high = (tolerance, high) if len(quad) > 4 else (low, tolerance)
+    return None
+
+
+def _clockwise_from_top_left(quad):
+    centre = quad.mean(axis=0)
+    angle = np.arctan2(quad[:, 1] - centre[1], quad[:, 0] - centre[0])
+    quad = quad[np.argsort(angle)]  # clockwise on the photo, as y runs down
+    return np.roll(quad, -int(np.argmin(quad.sum(axis=1))), axis=0)
 
 
 def _side_line(region, seen, box, side, to_map, origin):

@@ -231,21 +231,35 @@ def _read_by_layout(green, brightness, groups, windows, refresh_ms):
     known = {i: w.to_photo for i, w in read.items() if w.reliable}
     if not known:
         return windows
-    bezel = wall.bezels(groups, known)
     for index, group in enumerate(groups):
         current = read.get(index)
         if current is not None and current.reliable:
             continue
-        outline = locate.Outline(wall.predicted_quad(groups, index, known, bezel),
-                                 wall.shared_sides(groups, index, bezel))
-        window = best_reading(green, brightness, [outline], machines.group_name(group), group,
-                              refresh_ms)
-        if window is None or not window.reliable:
+        window = _read_in_place(green, brightness, groups, index, known, refresh_ms)
+        if window is None:
             continue
         read[index] = window
         known[index] = window.to_photo
     kept = [read[index_of[w.name]] if w.group is not None else w for w in windows]
     return kept + [read[i] for i in sorted(set(read) - before)]
+
+
+def _read_in_place(green, brightness, groups, index, known, refresh_ms):
+    """The window of groups[index] read where the windows read place it, beyond the bezels
+    they measure or, where they measure none, each of the bezels tried: the reliable reading
+    that strays least, or None."""
+    best = None
+    for bezel in wall.bezel_trials(groups, known):
+        outline = locate.Outline(wall.predicted_quad(groups, index, known, bezel),
+                                 wall.shared_sides(groups, index, bezel))
+        window = best_reading(green, brightness, [outline], machines.group_name(groups[index]),
+                              groups[index], refresh_ms)
+        if window is not None and window.reliable and (
+                best is None or window.doubt_px < best.doubt_px):
+            best = window
+            if best.doubt_px <= CLEAR_READING_PX:
+                break
+    return best
 
 
 def _without_pieces(windows):

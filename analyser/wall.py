@@ -12,6 +12,9 @@ import numpy as np
 
 # A bezel under this many wall pixels leaves a window's frame line and its neighbour's as one.
 SHARED_BEZEL_PX = 3.0
+# Bezels tried, as shares of a display's size, where the windows read measure none: steps
+# small enough that the frame lines lie within reach of the outline's tracing at one of them.
+TRIAL_BEZEL_SHARES = (0.0, 0.015, 0.03, 0.045, 0.06, 0.08, 0.1)
 
 
 def steps(groups):
@@ -37,6 +40,22 @@ def bezels(groups, known):
     or one column of displays (known maps a group's index to its window-to-photo homography),
     how far the second lies beyond its place as seen through the first, per display edge
     between them; the median. An axis that no such pair measures takes the other's; neither, 0."""
+    return bezel_trials(groups, known)[0]
+
+
+def bezel_trials(groups, known):
+    """The bezels (across x, across y) to place a window not read at, likeliest first: the one
+    bezels measures, or where no two windows read measure one, widths from none to a wide one
+    (TRIAL_BEZEL_SHARES of the displays' mean size)."""
+    measured = _measured_bezels(groups, known)
+    if measured == [None, None]:
+        size = float(np.mean([g[2:4] for g in groups]))
+        return [(share * size, share * size) for share in TRIAL_BEZEL_SHARES]
+    return [tuple(m if m is not None else measured[1 - axis] for axis, m in enumerate(measured))]
+
+
+def _measured_bezels(groups, known):
+    """Per axis, the median bezel that pairs of windows read measure (see bezels), or None."""
     step = steps(groups)
     found = ([], [])
     for first, to_photo in known.items():
@@ -49,10 +68,7 @@ def bezels(groups, known):
             place = _window_rect(groups[second]) + np.float64(groups[second][:2])
             axis = int(np.argmax(np.abs(apart)))
             found[axis].append((seen - place).mean(axis=0)[axis] / apart[axis])
-    measured = [float(np.median(f)) if f else None for f in found]
-    if measured == [None, None]:
-        return 0.0, 0.0
-    return tuple(m if m is not None else measured[1 - axis] for axis, m in enumerate(measured))
+    return [float(np.median(f)) if f else None for f in found]
 
 
 def predicted_quad(groups, index, known, bezel):

@@ -48,6 +48,20 @@ class Prediction(unittest.TestCase):
                                            atol=1e-6)
         self.assertIsNone(wall.predicted_quad(row, 0, {}, (0.0, 0.0)))
 
+    def test_with_one_window_read_some_bezel_tried_places_its_neighbours_within_reach(self):
+        # The outline's tracing reaches 2 % of a window's size from where it is placed.
+        grid = [(x, y, 2560, 1440, "V") for y in (0, 1440) for x in (0, 2560)]
+        for bezel in (0.0, 30.0, 115.0, 190.0):
+            known = {0: to_photo(grid[0], (bezel, bezel), grid)}
+            trials = wall.bezel_trials(grid, known)
+            for missing in (1, 2):
+                with self.subTest(bezel=bezel, missing=missing):
+                    truth = truth_quad(grid[missing], (bezel, bezel), grid)
+                    size = np.linalg.norm(truth[2] - truth[0])
+                    nearest = min(np.abs(wall.predicted_quad(grid, missing, known, t) - truth).max()
+                                  for t in trials)
+                    self.assertLess(nearest, 0.02 * size / np.sqrt(2))
+
     def test_sides_meet_a_neighbour_as_one_line_only_where_the_bezel_is_narrow(self):
         grid = [(x, y, 1280, 720, "V") for y in (0, 720) for x in (0, 1280)]
         cases = [
