@@ -130,6 +130,9 @@ class Truth:
     scan: float = 0.0
     breaks: list = field(default_factory=list)  # (row, kind, jump in window pixels)
     photo_width: float = 0.0
+    # The leads (ms) the window's pixels allow: every lead whose truncated bar offsets draw its
+    # rows as they were drawn. A lag near the limit may lie either side of it within these.
+    lead_range_ms: tuple = (0.0, 0.0)
 
 
 def _rotation(yaw, pitch, roll):
@@ -194,6 +197,40 @@ def _render_window(display, row_times, exposure_ms):
     image[:, :EDGE] = image[:, -EDGE:] = 1.0
     image[:EDGE, :] = image[-EDGE:, :] = 1.0
     return image
+
+
+def _lead_range(display, row_times, span_refreshes=1.0, step_ms=0.02):
+    """The leads (content time less its refresh's start, ms) that the pixels drawn leave open:
+    (lowest, highest) of those, within span_refreshes of the true lead, at which every refresh on
+    show puts both bars on the pixels they were drawn at. A tearing window's content follows
+    its swaps, not its refreshes: its true lead is returned twice."""
+    rows = np.arange(display.height, dtype=float)
+    row_delay = (rows + 0.5) / display.height * display.refresh_ms * (1.0 - BLANKING)
+    starts = display.scan_start(row_times - row_delay)
+    leads = display.content_time(rows, row_times) - starts
+    if display.swap_interval_ms > 0:
+        lead = float(np.mean(leads))
+        return lead, lead
+    span = span_refreshes * display.refresh_ms
+    trial = leads[0] + np.arange(-span, span + step_ms, step_ms)
+    allowed = np.ones(len(trial), bool)
+    for start in np.unique(starts):
+        shown = rows[starts == start]
+        allowed &= _drawn_alike(display, start + leads[0], start + trial, shown)
+    return float(trial[allowed].min()), float(trial[allowed].max())
+
+
+def _drawn_alike(display, content_ms, trials_ms, rows):
+    """Whether each trial content time draws the vertical bar at the same offset as content_ms,
+    and the horizontal bar over the same ones of rows."""
+    width, height = display.width, display.height
+    truth, trials = sweep(content_ms), sweep(trials_ms)
+    alike = bar_offset(trials, width) == bar_offset(truth, width)
+    from_bottom = (height - 1 - rows)[:, None]
+
+    def lit(offsets):
+        return (from_bottom >= offsets) & (from_bottom < offsets + BAR)
+    return alike & (lit(bar_offset(trials, height)) == lit(bar_offset(truth, height))).all(axis=0)
 
 
 def _breaks(display, row_times):
@@ -287,6 +324,7 @@ def photograph(displays, camera, moment_ms):
         light[int(y):int(y) + side, int(x):int(x) + side] = (0.1, 0.8, 0.2)
     truths = []
     leads = []
+    seen = []  # the displays the photo shows, in the order of truths
     for display, (wx, wy) in zip(displays, positions):
         to_photo, corners = place_window(light, display, homography, (wx, wy), camera)
 
@@ -296,20 +334,19 @@ def photograph(displays, camera, moment_ms):
         photo_rows = cv2.perspectiveTransform(centres[None], to_photo)[0][:, 1]
         row_times = moment_ms + camera.readout_ms * np.clip(photo_rows / height, 0, 1)
         content = _render_window(display, row_times, camera.exposure_ms)
-        rows = np.arange(display.height, dtype=float)
-        leads.append(display.lead_ms(rows, row_times + camera.exposure_ms / 2))
-
         photo_width = paint_window(light, content, to_photo, corners, camera)
         if photo_width is None:
             continue
-        scan_time = moment_ms + camera.exposure_ms / 2
+        mid_exposure = row_times + camera.exposure_ms / 2
+        leads.append(display.lead_ms(np.arange(display.height, dtype=float), mid_exposure))
+        seen.append(display)
         truths.append(Truth(display.name, distorted_points(corners, light.shape, camera),
-                            scan=display.scan_fraction(scan_time),
-                            breaks=_breaks(display, row_times + camera.exposure_ms / 2),
-                            photo_width=photo_width))
+                            scan=display.scan_fraction(moment_ms + camera.exposure_ms / 2),
+                            breaks=_breaks(display, mid_exposure), photo_width=photo_width,
+                            lead_range_ms=_lead_range(display, mid_exposure)))
 
-    leader = max(leads)
-    for truth, lead, display in zip(truths, leads, displays):
+    leader = max(leads, default=0.0)
+    for truth, lead, display in zip(truths, leads, seen):
         truth.lag_ms = leader - lead
         truth.lag_frames = truth.lag_ms / display.refresh_ms
 
