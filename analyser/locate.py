@@ -46,9 +46,11 @@ _GRID_TO_UNIT = np.array([[1 / BAR_GRID, 0, 0.5 / BAR_GRID], [0, 1 / BAR_GRID, 0
 class Outline:
     """A window's outline in the photo: corners ordered top-left, top-right, bottom-right,
     bottom-left, and per side (top, right, bottom, left) whether it is one line shared with a
-    neighbour that abuts."""
+    neighbour that abuts, and whether it was traced along its frame line (else it is a coarse
+    line, found on a smaller copy of the photo or placed by the windows around it)."""
     corners: np.ndarray
     shared: tuple = (False, False, False, False)
+    traced: tuple = (False, False, False, False)
 
 
 def greenness(photo):
@@ -102,16 +104,17 @@ def _in_box(seen, box, margin=3):
 
 
 def _within_points(corners, points):
-    """The cell's corners, or where they enclose much more than its lit points do (a view
-    skewed by a family of lines fitted to too few, as when a window's top frame line is lost in
-    glare), the corners of the four-sided outline around those points."""
+    """The cell's corners, or where they enclose much more than the smallest rectangle around
+    its lit points (a view skewed by a family of lines fitted to too few, as when a window's top
+    frame line is lost in glare), the corners of the four-sided outline around those points.
+    (The bars alone, without the frame lines, span about that rectangle, if not its hull.)"""
     if len(points) < 4:
         return corners
-    hull = cv2.convexHull(points.astype(np.float32))
-    area = cv2.contourArea(hull)
-    if cv2.contourArea(corners.astype(np.float32)) <= HULL_SLACK * area:
+    points = points.astype(np.float32)
+    _, (width, height), _ = cv2.minAreaRect(points)
+    if cv2.contourArea(corners.astype(np.float32)) <= HULL_SLACK * width * height:
         return corners
-    quad = _four_sided(hull)
+    quad = _four_sided(cv2.convexHull(points))
     return corners if quad is None else quad
 
 
@@ -204,28 +207,29 @@ def refine_corners(green, outline):
     grid = cv2.warpPerspective(green, to_photo @ _GRID_TO_UNIT, (BAR_GRID, BAR_GRID),
                                flags=cv2.INTER_LINEAR | cv2.WARP_INVERSE_MAP)
     floor = FAINT_SHARE * max(float(np.percentile(grid, 99)), 1.0)
-    lines, shared = [], list(outline.shared)
+    lines, shared, traced = [], list(outline.shared), []
     for side in range(4):
         line = _traced_side(green, corners, side, floor)
+        traced.append(line is not None)
+        if line is None:
+            start, end = corners[side], corners[(side + 1) % 4]
+            line = start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
         if shared[side]:
             inner = _inner_of_pair(green, line, corners, side, floor)
             if inner is not None:
                 line, shared[side] = inner, False
         lines.append(line)
-    return Outline(_meeting_points(lines, corners), tuple(shared))
+    return Outline(_meeting_points(lines, corners), tuple(shared), tuple(traced))
 
 
 def _traced_side(green, corners, side, floor):
     """Line (point, direction) of a side traced through its frame line's ridge near the coarse
-    side, or the coarse side where no ridge shows."""
+    side, or None where no ridge shows."""
     start, end = corners[side], corners[(side + 1) % 4]
     # How far the window reaches across this side: the mean of the sides beside it.
     across = (np.linalg.norm(corners[side] - corners[side - 1])
               + np.linalg.norm(corners[(side + 1) % 4] - corners[(side + 2) % 4])) / 2
-    fitted = _fit_side(green, start, end, max(SIDE_SEARCH_PX, SIDE_SEARCH * across), floor)
-    if fitted is not None:
-        return fitted
-    return start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
+    return _fit_side(green, start, end, max(SIDE_SEARCH_PX, SIDE_SEARCH * across), floor)
 
 
 def _inner_of_pair(green, line, corners, side, floor):

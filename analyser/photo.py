@@ -34,8 +34,10 @@ PLAUSIBLE_SAMPLES = (1.0, 0.75)  # per photo pixel, enough to tell a window from
 # Bars that disagree by more than this (photo pixels) show an outline that is off: the window is
 # read again in the outline where its bars end, and kept so if they then agree better.
 REFIT_DISAGREE_PHOTO_PX = 1.0
-# A side's line fitted along its length is traced to this share of a photo pixel.
+# A side's line fitted along its length is traced to this share of a photo pixel; an outline
+# with a side left at its coarse line (its frame line too faint to trace) to about a pixel.
 OUTLINE_ERROR_PX = 0.25
+COARSE_OUTLINE_ERROR_PX = 1.0
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
@@ -80,6 +82,8 @@ class Window:
     # way.
     newer_above: bool = True
     shared: tuple = (False, False, False, False)  # sides shared with an abutting neighbour
+    # sides traced along their frame lines, not left at their coarse lines
+    sides_traced: tuple = (True, True, True, True)
     panel_black: float = 0.0  # the light of its panel's black, in the image read
     bar_light: float = 0.0  # and of its bars
     clock: int = 0  # windows with the same number show the bars of one clock
@@ -304,11 +308,11 @@ def best_reading(green, brightness, outlines, name, group, refresh_ms, per_pixel
     return best
 
 
-def lead_doubt_ms(disagree_px, width, across):
+def lead_doubt_ms(disagree_px, width, across, outline_px=OUTLINE_ERROR_PX):
     """How far a window's content time may be off, in ms, when its bars disagree by disagree_px
     window pixels (an outline that far off) and its outline, across photo pixels wide, is
-    traced to OUTLINE_ERROR_PX."""
-    doubt_px = np.hypot(disagree_px, OUTLINE_ERROR_PX * width / max(across, 1.0))
+    traced to outline_px photo pixels."""
+    doubt_px = np.hypot(disagree_px, outline_px * width / max(across, 1.0))
     return float(doubt_px / ((width - 9) * SWEEP_PER_MS))
 
 
@@ -363,6 +367,7 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
     window = _read_in(image, to_photo, width, height, name, group, per_pixel, traced.shared)
     if window is None:
         return None
+    window.sides_traced = traced.traced
     across, _ = rectify.photo_extent(window.to_photo, width, height)
     if window.bars_disagree_px <= REFIT_DISAGREE_PHOTO_PX * width / across:
         return window
@@ -390,8 +395,11 @@ def _refit_to_bar_ends(image, window, per_pixel, across):
     to_photo = bar_ends.refitted(window.to_photo, width, height, edges, across)
     if to_photo is None:
         return None
-    return _read_in(image, to_photo, width, height, window.name, window.group, per_pixel,
-                    window.shared)
+    again = _read_in(image, to_photo, width, height, window.name, window.group, per_pixel,
+                     window.shared)
+    if again is not None:
+        again.sides_traced = window.sides_traced
+    return again
 
 
 def _read_in(image, to_photo, width, height, name, group, per_pixel, shared):
@@ -535,8 +543,9 @@ def _lead_doubt(window):
     """How far a window's content lead may be off, ms: as its bars are read, and as the start
     of the refresh on show is known."""
     across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
-    return float(np.hypot(lead_doubt_ms(window.bars_disagree_px, window.width, across),
-                          window.start_doubt_ms))
+    outline_px = OUTLINE_ERROR_PX if all(window.sides_traced) else COARSE_OUTLINE_ERROR_PX
+    return float(np.hypot(lead_doubt_ms(window.bars_disagree_px, window.width, across,
+                                        outline_px), window.start_doubt_ms))
 
 
 def _warn(result, photo_height):
