@@ -18,6 +18,7 @@ from numpy.lib.stride_tricks import sliding_window_view
 from analyser.pattern import SWEEP_PER_MS, sweep_from_offset
 
 MIN_JUMP_PX = 0.8  # smallest content change between rows that counts as a break
+WANDER_SPREADS = 5.0  # nor one within this many spreads of the reading's wander
 # A break that jumps by less than this share of a refresh is a tear, whichever way it points.
 PART_OF_REFRESH = 0.6
 # A change that shows this much larger at a coarser scale is spread beyond the finer one.
@@ -131,7 +132,22 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
                     breaks[-1] = one
                 continue
             breaks.append(one)
-    return breaks, noise
+    return _above_wander(breaks, values, valid, half), noise
+
+
+def _above_wander(breaks, values, valid, half):
+    """The breaks whose jumps stand out of how far the reading wanders between them, at the
+    finest scale: a thin bar washed by glare drifts by pixels over tens of rows, which the
+    row-to-row noise does not show. The wander is measured with the breaks' own jumps taken
+    out, about its median (a tilted bar steps alike everywhere)."""
+    if not breaks:
+        return breaks
+    level = values.copy()
+    for found in breaks:
+        level[np.searchsorted(valid, found.index):] += found.jump_px
+    steps = _median_steps(level, half)[half:len(values) - half + 1]
+    wander = 1.4826 * np.median(np.abs(steps - np.median(steps)))
+    return [b for b in breaks if abs(b.jump_px) >= WANDER_SPREADS * wander]
 
 
 def _step_between(values, v, valid, height, first, last, scale):

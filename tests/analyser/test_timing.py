@@ -1,5 +1,6 @@
 import unittest
 
+import cv2
 import numpy as np
 
 from analyser import timing
@@ -31,6 +32,22 @@ class Breaks(unittest.TestCase):
                 for got, (row, jump) in zip(found, expected):
                     self.assertLessEqual(abs(got.row - row), 3)
                     self.assertAlmostEqual(got.jump_px, jump, delta=0.3)
+
+    def test_a_reading_that_wanders_over_many_rows_breaks_only_where_it_jumps(self):
+        # A thin bar washed by glare: its reading drifts by a pixel or two over tens of rows,
+        # while neighbouring rows differ by far less.
+        v = np.arange(400) + 0.5
+        for seed in range(4):
+            rng = np.random.default_rng(seed)
+            drift = cv2.GaussianBlur(rng.normal(0, 1, (400, 1)), (0, 0), 12)[:, 0]
+            wandering = 300 + drift / drift.std() + rng.normal(0, 0.05, 400)
+            with self.subTest(seed=seed):
+                self.assertEqual(timing.find_breaks(wandering, v, 400)[0], [])
+                stepped = wandering - 8.0 * (v > 200)
+                found = [b for b in timing.find_breaks(stepped, v, 400)[0]
+                         if abs(b.row - 200) <= 3]
+                self.assertEqual(len(found), 1)
+                self.assertAlmostEqual(found[0].jump_px, 8.0, delta=1.5)
 
     def test_unread_rows_do_not_break_the_column(self):
         offsets = column([(0, 300.0)])
