@@ -71,13 +71,15 @@ class Display:
             drawn = scanned - row_delay
         return drawn - self.lag_frames * period + self.clock_offset_ms
 
+    def presented(self, rows, time_ms):
+        """When the refresh that last scanned out each of rows (array) before time_ms began."""
+        row_delay = (rows + 0.5) / self.height * self.refresh_ms * (1.0 - BLANKING)
+        return self.scan_start(time_ms - row_delay)
+
     def lead_ms(self, rows, time_ms):
         """Content time minus the start of the refresh that scanned it out, averaged over rows:
         the figure whose differences between windows are their lags."""
-        period = self.refresh_ms
-        row_delay = (rows + 0.5) / self.height * period * (1.0 - BLANKING)
-        presented = self.scan_start(time_ms - row_delay)
-        return float(np.mean(self.content_time(rows, time_ms) - presented))
+        return float(np.mean(self.content_time(rows, time_ms) - self.presented(rows, time_ms)))
 
     def scan_fraction(self, time_ms):
         """How far the current refresh has run, as a fraction of a refresh: the fraction of
@@ -205,8 +207,7 @@ def _lead_range(display, row_times, span_refreshes=1.0, step_ms=0.02):
     show puts both bars on the pixels they were drawn at. A tearing window's content follows
     its swaps, not its refreshes: its true lead is returned twice."""
     rows = np.arange(display.height, dtype=float)
-    row_delay = (rows + 0.5) / display.height * display.refresh_ms * (1.0 - BLANKING)
-    starts = display.scan_start(row_times - row_delay)
+    starts = display.presented(rows, row_times)
     leads = display.content_time(rows, row_times) - starts
     if display.swap_interval_ms > 0:
         lead = float(np.mean(leads))
@@ -239,8 +240,7 @@ def _breaks(display, row_times):
     within one refresh's scan-out, the vertical bar's jump in pixels)."""
     rows = np.arange(display.height, dtype=float)
     times = display.content_time(rows, row_times)
-    row_delay = (rows + 0.5) / display.height * display.refresh_ms * (1.0 - BLANKING)
-    refreshes = display.scan_start(row_times - row_delay)
+    refreshes = display.presented(rows, row_times)
     offsets = bar_offset(sweep(times), display.width)
     found = []
     for row in np.nonzero(np.abs(np.diff(times)) > 1e-6)[0]:

@@ -51,6 +51,8 @@ def truth_verdicts(truths, displays):
     boundary does not show while it would tell; a boundary close to a window's edge may show
     or not, so both answers are right there. Where the bars' pixels allow a lag either side of
     the limit, cannot tell is right too."""
+    lag_open = lag_left_open(truths, displays)
+
     def judged(edge_share):
         scans = [t.scan for t, d in zip(truths, displays)
                  if any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share))]
@@ -62,7 +64,7 @@ def truth_verdicts(truths, displays):
         if lag is None and 1 < len(truths) and len(scans) < len(truths):
             return {"cannot tell"}
         told = {lag or "in sync"}
-        return told | {"cannot tell"} if lag_left_open(truths, displays) else told
+        return told | {"cannot tell"} if lag_open else told
     return judged(EDGE_SHARE) | judged(HIDDEN_SHARE)
 
 
