@@ -42,6 +42,9 @@ OFFSET_FRAMES = 9
 # A refresh timeline that a camera readout not known may put this many refreshes off over the
 # video is not followed: its refreshes would be told wrong, and held frames invented.
 MAX_READOUT_DRIFT = 0.25
+GREEN_FLOOR = 6.0  # greenness (of 255) that no grey wall shows: the pattern is near
+OUTLINE_REACH_PX = 2
+OUTLINE_MARGIN = 0.05  # of the windows' extent: how far beyond them sides are looked for
 
 
 class NothingToRead(photo.NothingToRead):
@@ -91,6 +94,24 @@ def _side_lengths(corners):
     return np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
 
 
+def _outline_map(frame, brightness, corners):
+    """Brightness where the pattern's green lies within OUTLINE_REACH_PX, 0 elsewhere, around
+    the windows whose corners (N x 2) are given: a frame line keeps the sharpness of brightness
+    (colour is stored at half the resolution), while the lit wall beyond a bezel is left out
+    (traced on brightness, a side crept out onto it)."""
+    low, high = corners.min(axis=0), corners.max(axis=0)
+    margin = OUTLINE_MARGIN * (high - low).max() + locate.PAIR_REACH_PX
+    height, width = brightness.shape
+    left, top = np.maximum(np.floor(low - margin).astype(int), 0)
+    right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
+    reach = 2 * OUTLINE_REACH_PX + 1
+    near = cv2.dilate(locate.greenness(frame[top:bottom, left:right]),
+                      np.ones((reach, reach), np.uint8)) >= GREEN_FLOOR
+    outline_map = np.zeros_like(brightness)
+    outline_map[top:bottom, left:right] = np.where(near, brightness[top:bottom, left:right], 0)
+    return outline_map
+
+
 class Reader:
     """Reads frame after frame, keeping per window only the few figures the course needs."""
 
@@ -110,17 +131,21 @@ class Reader:
             self._search(moment_ms, frame)
         if not self.windows:
             return
-        # Windows once found are read from brightness, not greenness: video stores colour at
-        # half the resolution and compresses it hard, which bends a thin green bar by pixels,
-        # while its brightness keeps every pixel. Inside a window only the pattern is lit.
+        # Windows once found have their bars read from brightness, not greenness: video stores
+        # colour at half the resolution and compresses it hard, which bends a thin green bar
+        # by pixels, while its brightness keeps every pixel. Inside a window only the pattern
+        # is lit; the wall around it may be too, and is left out where its frame lines are
+        # traced.
         brightness = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY).astype(np.float32)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
         tracked_windows = list(self.windows.values())
+        green = _outline_map(frame, brightness,
+                             np.concatenate([t.corners for t in tracked_windows]))
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
-            brightness, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
+            green, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
             SAMPLES_PER_PIXEL), tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \

@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from multiprocessing import Pool
 
 import numpy as np
@@ -21,7 +21,9 @@ import numpy as np
 sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                 os.path.dirname(os.path.abspath(__file__))]
 
-from analyser import course, video, video_io  # noqa: E402
+from analyser import course, rectify, video, video_io  # noqa: E402
+from camera import wall_to_photo  # noqa: E402
+from photo_scenes import FAMILIES, unlike_ours as unlike_photo  # noqa: E402
 from video_camera import VideoCamera, VideoDisplay, film  # noqa: E402
 
 KINDS = ["in sync", "drift", "other rate", "lag", "stutters alone", "stutters together",
@@ -32,6 +34,12 @@ SIZES = [(1280, 720), (1920, 1080)]
 # 60), long enough for them to slip a frame, as a phone on a tripod films a wall: 720p, 30 fps.
 LONG_VIDEO = dict(kind="drift", fps=30, size=(1280, 720), duration_s=20.0)
 LONG = "30, 20 s"
+# What a wall and a camera unlike ours share with the photo benchmark's: its panels, glare and
+# tone curve.
+UNLIKE_WALL = ("tone", "black_level", "bezel", "bezel_shade", "glare", "glare_centre",
+               "glare_radius", "glare_band", "glare_band_angle_deg", "glare_band_width", "gain",
+               "sharpen")
+FIRST_FOUND_MS = 1000.0  # every window is to be found this soon into the video
 
 
 @dataclass
@@ -40,6 +48,7 @@ class Scene:
     displays: list
     camera: VideoCamera
     start_ms: float
+    family: str = "ours"
 
 
 def random_scene(seed, long=False):
@@ -101,6 +110,36 @@ def random_scene(seed, long=False):
     return Scene(kind, displays, camera, start)
 
 
+def unlike_ours(seed, long=False):
+    """The displays and timing of random_scene(seed), filmed on a wall and with a camera unlike
+    ours: the photo benchmark's panels that abut or nearly do, blacks up to a third of white,
+    glare across panels and tone curves; a sensor that skips pixels in video mode as often as
+    one that bins them, windows down to 300 video pixels wide in 720p, H.264 at CRF up to 28."""
+    scene = random_scene(seed, long)
+    wall = unlike_photo(seed).camera
+    rng = np.random.default_rng([seed, 20])
+    camera = replace(scene.camera, **{name: getattr(wall, name) for name in UNLIKE_WALL},
+                     sampling=str(rng.choice(["bin", "skip"])),
+                     coverage=float(rng.uniform(0.7, 0.95)),
+                     photo_size=(1280, 720) if long or rng.random() < 0.7 else (1920, 1080),
+                     crf=int(rng.integers(16, 29)))
+    return replace(scene, camera=camera, family="unlike ours")
+
+
+def scene_of(family, seed, long=False):
+    return unlike_ours(seed, long) if family == "unlike ours" else random_scene(seed, long)
+
+
+def window_widths(scene):
+    """How many video pixels wide each display's window is, by name."""
+    homography, positions = wall_to_photo(scene.displays, scene.camera)
+    widths = {}
+    for display, position in zip(scene.displays, positions):
+        to_photo = homography @ np.array([[1, 0, position[0]], [0, 1, position[1]], [0, 0, 1]])
+        widths[display.name] = rectify.photo_extent(to_photo, display.width, display.height)[0]
+    return widths
+
+
 def truth_offsets(truth, scene, leader):
     """Mean ms each display is behind the leader, over frames clear of stutters."""
     names = truth.names
@@ -126,10 +165,11 @@ def truth_slips(truth, scene, reference):
     return found
 
 
-def score(seed, keep=None, long=False):
-    scene = random_scene(seed, long)
+def score(seed, keep=None, long=False, family="ours"):
+    scene = scene_of(family, seed, long)
     folder = keep or tempfile.mkdtemp()
-    path = os.path.join(folder, f"{'long' if long else 'video'}-{seed}.mp4")
+    prefix = "unlike-" if family == "unlike ours" else ""
+    path = os.path.join(folder, f"{prefix}{'long' if long else 'video'}-{seed}.mp4")
     truth = film(scene.displays, scene.camera, path, scene.start_ms)
     groups = [d.group for d in scene.displays]
     clip = video_io.Video(path)
@@ -169,15 +209,37 @@ def _slip_errors(found, expected, within_ms=2000.0):
     return errors
 
 
+def _empty_row():
+    return dict(windows=0, found=0, offsets=[], drifts=[], slips=[0, 0, 0], slip_errors=[],
+                drift_unread=0, stutters=[0, 0, 0], seconds=0.0, frames=0, verdict=[0, 0, 0])
+
+
+def _finding(scene, result, finding):
+    """Adds to finding (per family) the windows there and found by sensor sampling and by
+    width, and how soon every window was found."""
+    found = {w.name: w for w in result.windows} if result else {}
+    for name, width in window_widths(scene).items():
+        kind = scene.camera.sampling
+        there, got = finding.setdefault(f"{kind} sensor", [0, 0])
+        finding[f"{kind} sensor"] = [there + 1, got + (name in found)]
+        if width < 400:
+            there, got = finding.setdefault("windows under 400 video pixels wide", [0, 0])
+            finding["windows under 400 video pixels wide"] = [there + 1, got + (name in found)]
+            if name in found:
+                finding["smallest"] = min(finding.get("smallest", np.inf), width)
+    every = [w.moments[0] for w in found.values()] if len(found) == len(scene.displays) else []
+    finding.setdefault("all found after", []).append(max(every) if every else np.inf)
+
+
 def report(scored, details=False):
-    rows = {str(fps): dict(windows=0, found=0, offsets=[], drifts=[], slips=[0, 0, 0],
-                           slip_errors=[], drift_unread=0, stutters=[0, 0, 0], seconds=0.0,
-                           frames=0, verdict=[0, 0, 0])
-            for fps in FRAME_RATES + [LONG]}
+    rows = {}
+    finding = {}
     for seed, scene, truth, result, spent, long in scored:
-        row = rows[LONG if long else str(int(scene.camera.fps))]
+        label = LONG if long else str(int(scene.camera.fps))
+        row = rows.setdefault((scene.family, label), _empty_row())
         row["windows"] += len(scene.displays)
         row["verdict"][2] += 1
+        _finding(scene, result, finding.setdefault(scene.family, {}))
         if result is None:
             continue
         frame_ms = 1000.0 / scene.camera.fps
@@ -190,7 +252,11 @@ def report(scored, details=False):
         clocks = {d.clock_offset_ms for d in scene.displays}
         for display in scene.displays:
             window = by_name.get(display.name)
+            label = (f"{scene.family} video {seed} ({scene.kind}, {scene.camera.fps:g} fps, "
+                     f"{scene.camera.sampling}) window {display.name}")
             if window is None:
+                if details:
+                    print(f"{label}: not found")
                 continue
             misses = []
             if len(clocks) == 1 and not display.swap_interval_ms:
@@ -227,31 +293,29 @@ def report(scored, details=False):
                 misses.append(f"stutters {[round(s.moment_ms) for s in window.stutters]}, "
                               f"truth {[round(m) for m in expected]}")
             if misses and details:
-                print(f"video {seed} ({scene.kind}, {scene.camera.fps:g} fps) window "
-                      f"{display.name}: {'; '.join(misses)}")
+                print(f"{label}: {'; '.join(misses)}")
         row["seconds"] += spent
         row["frames"] += result.frames
         expected_sync = scene.kind in ("in sync", "stutters together")
         # CANNOT TELL is not a wrong answer, but a verdict not given.
         row["verdict"][0] += result.in_sync == expected_sync
         row["verdict"][1] += result.in_sync is None
-    print(f"{'fps':>8} {'windows':>9} {'offset err ms':>20} {'drift err':>17} "
+    print(f"{'family':>11} {'fps':>8} {'windows':>9} {'offset err ms':>20} {'drift err':>17} "
           f"{'slips':>13} {'stutters':>16} {'verdict':>14}")
-    print(f"{'':>8} {'found':>9} {'mean / 95th / max':>20} {'95th / max':>17} "
+    print(f"{'':>11} {'':>8} {'found':>9} {'mean / 95th / max':>20} {'95th / max':>17} "
           f"{'placed/all +new':>13} {'placed/all +invented':>16} {'right/cannot/all':>14}")
-    for fps, row in rows.items():
-        if not row["windows"]:
-            continue
+    for (family, fps), row in sorted(rows.items(), key=_row_order):
         offsets = np.array(row["offsets"]) if row["offsets"] else np.array([np.nan])
         drifts = np.array(row["drifts"]) if row["drifts"] else np.array([np.nan])
-        print(f"{fps:>8} {row['found']:>4}/{row['windows']:<4} "
+        print(f"{family:>11} {fps:>8} {row['found']:>4}/{row['windows']:<4} "
               f"{np.nanmean(offsets):6.2f} {np.nanpercentile(offsets, 95):6.2f} "
               f"{np.nanmax(offsets):6.2f} {np.nanpercentile(drifts, 95):8.4f} "
               f"{np.nanmax(drifts):8.4f} {row['slips'][0]:>5}/{row['slips'][1]:<3}+"
               f"{row['slips'][2]:<3} {row['stutters'][0]:>7}/{row['stutters'][1]:<3}+"
               f"{row['stutters'][2]:<4} {row['verdict'][0]:>5}/{row['verdict'][1]}/"
               f"{row['verdict'][2]}")
-    for fps, row in rows.items():
+    for (family, fps), row in sorted(rows.items(), key=_row_order):
+        fps = f"{family}, {fps}"
         if row["drift_unread"]:
             print(f"{fps} fps videos: drift not read for {row['drift_unread']} windows that do "
                   "not tear (no refresh timeline)")
@@ -261,6 +325,21 @@ def report(scored, details=False):
         if row["frames"]:
             print(f"{fps} fps videos: analysed at {row['frames'] / row['seconds']:.0f} frames "
                   "per CPU second")
+    for family, figures in finding.items():
+        counts = ", ".join(f"{kind} {figures[kind][1]} of {figures[kind][0]}"
+                           for kind in figures if kind.endswith(("sensor", "wide")))
+        print(f"{family}: windows found: {counts}; smallest found "
+              f"{figures.get('smallest', np.nan):.0f} video pixels wide")
+        after = np.array(figures["all found after"]) / 1000
+        print(f"{family}: every window found within {FIRST_FOUND_MS / 1000:g} s in "
+              f"{np.sum(after <= FIRST_FOUND_MS / 1000)} of {len(after)} videos; the last "
+              f"window first read, median / largest: {np.median(after):.2f} / "
+              f"{np.max(after):.2f} s")
+
+
+def _row_order(item):
+    (family, fps), _ = item
+    return FAMILIES.index(family), (fps == LONG, int(fps.split(",")[0]))
 
 
 def _figures(values):
@@ -302,19 +381,25 @@ def main():
     parser.add_argument("--keep", metavar="DIR")
     parser.add_argument("--details", action="store_true",
                         help="name every window that misses a target, and how")
+    parser.add_argument("--families", default=",".join(FAMILIES),
+                        help="families of walls and cameras to film: "
+                        + " and ".join(repr(f) for f in FAMILIES))
     parser.add_argument("--read", metavar="VIDEO", help=argparse.SUPPRESS)
     settings = parser.parse_args()
     if settings.read:
         read_only(settings.read)
         return
+    families = [f.strip() for f in settings.families.split(",")]
     seeds = range(settings.seed, settings.seed + settings.videos)
     long_seeds = range(settings.seed, settings.seed + settings.long_videos)
     if settings.keep:
         os.makedirs(settings.keep, exist_ok=True)
     with Pool(2) as pool:
         # The long ones first, so that the two processes end about together.
-        scored = pool.starmap(score, [(seed, settings.keep, True) for seed in long_seeds]
-                              + [(seed, settings.keep) for seed in seeds])
+        scored = pool.starmap(score, [(seed, settings.keep, True, family)
+                                      for family in families for seed in long_seeds]
+                              + [(seed, settings.keep, False, family)
+                                 for family in families for seed in seeds])
     report(scored, settings.details)
     speed_and_memory()
 
