@@ -254,8 +254,10 @@ def _read_in_place(green, brightness, groups, index, known, refresh_ms):
     that strays least, or None."""
     best = None
     for bezel in wall.bezel_trials(groups, known):
-        outline = locate.Outline(wall.predicted_quad(groups, index, known, bezel),
-                                 wall.shared_sides(groups, index, bezel))
+        quad = wall.predicted_quad(groups, index, known, bezel)
+        if not _could_be_seen(quad, green.shape):
+            continue
+        outline = locate.Outline(quad, wall.shared_sides(groups, index, bezel))
         window = best_reading(green, brightness, [outline], machines.group_name(groups[index]),
                               groups[index], refresh_ms)
         if window is not None and window.reliable and (
@@ -264,6 +266,16 @@ def _read_in_place(green, brightness, groups, index, known, refresh_ms):
             if best.doubt_px <= CLEAR_READING_PX:
                 break
     return best
+
+
+def _could_be_seen(quad, shape):
+    """Whether an outline that the windows read predict could be a window of the photo (of that
+    shape): convex, with no corner further off the photo than the photo's own size. The wall's
+    perspective, taken from a few windows that lie close together, may blow up far from them."""
+    height, width = shape[:2]
+    if not np.all(np.isfinite(quad)) or not cv2.isContourConvex(np.float32(quad)):
+        return False
+    return bool(np.all(quad >= [-width, -height]) and np.all(quad <= [2 * width, 2 * height]))
 
 
 def _without_pieces(windows):

@@ -19,7 +19,11 @@ from analyser.pattern import BAR, PERIOD_MS, SWEEP_PER_MS
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
 # needs read the bars as well, at less work per frame.
 SAMPLES_PER_PIXEL = (1.5, 1.0)
-SEARCH_EVERY_MS = 500.0  # while a window is missing, look for windows this often
+# While a window is missing or lost, windows are looked for again this often: more often in
+# the video's first second, where a window whose bars lie on its frame lines (at a turn of the
+# sweep) is to be found soon after they leave.
+SEARCH_EVERY_MS = 500.0
+SEARCH_EARLY_MS = (250.0, 1000.0)  # how often, and until when
 LOST_FRAMES = 3  # a window not read this many frames running is looked for again
 # A window looked for again is taken to be where a search finds it only when that outline
 # stands within half its size of where it was, with sides within this share of their lengths:
@@ -167,7 +171,10 @@ class Reader:
     def _should_search(self, moment_ms):
         missing = not self.windows or (self.groups and len(self.windows) < len(self.groups))
         lost = any(t.lost >= LOST_FRAMES for t in self.windows.values())
-        return (missing or lost) and moment_ms - self.last_search >= SEARCH_EVERY_MS \
+        early, until = SEARCH_EARLY_MS
+        gap = early if moment_ms < until else SEARCH_EVERY_MS
+        # Searches keep to whole gaps of the video's clock, not to gaps from the last one.
+        return (missing or lost) and moment_ms // gap > self.last_search // gap \
             or not self.windows and self.last_search == -np.inf
 
     def _search(self, moment_ms, frame):
