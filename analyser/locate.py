@@ -55,9 +55,14 @@ class Outline:
 
 def greenness(photo):
     """How much greener than red and blue each pixel is: G - max(R, B), float32, 0 .. 255."""
-    blue, green, red = cv2.split(photo)
-    # uint8 arithmetic saturates at 0, as the clip to 0 asks.
-    return cv2.subtract(green, cv2.max(red, blue)).astype(np.float32)
+    return green_excess(photo).astype(np.float32)
+
+
+def green_excess(photo):
+    """greenness as uint8, which is cheaper where only a threshold of it is wanted."""
+    # uint8 arithmetic saturates at 0, as the clip to 0 asks; OpenCV reads the channels
+    # in place, faster than it splits them.
+    return cv2.subtract(photo[..., 1], cv2.max(photo[..., 2], photo[..., 0]))
 
 
 def green_level(green):

@@ -109,10 +109,11 @@ def _outline_map(frame, brightness, corners):
     left, top = np.maximum(np.floor(low - margin).astype(int), 0)
     right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
     reach = 2 * OUTLINE_REACH_PX + 1
-    near = cv2.dilate(locate.greenness(frame[top:bottom, left:right]),
-                      np.ones((reach, reach), np.uint8)) >= GREEN_FLOOR
+    near = cv2.compare(cv2.dilate(locate.green_excess(frame[top:bottom, left:right]),
+                                  np.ones((reach, reach), np.uint8)), GREEN_FLOOR, cv2.CMP_GE)
     outline_map = np.zeros_like(brightness)
-    outline_map[top:bottom, left:right] = np.where(near, brightness[top:bottom, left:right], 0)
+    box = np.ascontiguousarray(brightness[top:bottom, left:right])
+    outline_map[top:bottom, left:right] = cv2.bitwise_and(box, box, mask=near)
     return outline_map
 
 
