@@ -265,11 +265,16 @@ def _wall(camera, rng):
     return np.clip(wall, 0, 1)
 
 
+def window_to_photo(homography, position):
+    """The homography from the window coordinates of a display standing at position on the
+    wall to the photo, given the wall's (wall_to_photo)."""
+    return homography @ np.array([[1, 0, position[0]], [0, 1, position[1]], [0, 0, 1]], float)
+
+
 def place_window(light, display, homography, position, camera):
     """Where the camera sees a display standing at position on the wall: the homography from
     its window coordinates to the photo and its outline's corners. Paints its bezel."""
-    to_photo = homography @ np.array([[1, 0, position[0]], [0, 1, position[1]], [0, 0, 1]],
-                                     float)
+    to_photo = window_to_photo(homography, position)
     outline = np.array([[0, 0], [display.width, 0], [display.width, display.height],
                         [0, display.height]], float)
     corners = cv2.perspectiveTransform(outline[None], to_photo)[0]

@@ -22,7 +22,7 @@ sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                 os.path.dirname(os.path.abspath(__file__))]
 
 from analyser import course, rectify, video, video_io  # noqa: E402
-from camera import wall_to_photo  # noqa: E402
+from camera import wall_to_photo, window_to_photo  # noqa: E402
 from photo_scenes import FAMILIES, unlike_ours as unlike_photo  # noqa: E402
 from video_camera import VideoCamera, VideoDisplay, film  # noqa: E402
 
@@ -135,8 +135,8 @@ def window_widths(scene):
     homography, positions = wall_to_photo(scene.displays, scene.camera)
     widths = {}
     for display, position in zip(scene.displays, positions):
-        to_photo = homography @ np.array([[1, 0, position[0]], [0, 1, position[1]], [0, 0, 1]])
-        widths[display.name] = rectify.photo_extent(to_photo, display.width, display.height)[0]
+        widths[display.name] = rectify.photo_extent(window_to_photo(homography, position),
+                                                    display.width, display.height)[0]
     return widths
 
 
@@ -219,14 +219,15 @@ def _finding(scene, result, finding):
     width, and how soon every window was found."""
     found = {w.name: w for w in result.windows} if result else {}
     for name, width in window_widths(scene).items():
-        kind = scene.camera.sampling
-        there, got = finding.setdefault(f"{kind} sensor", [0, 0])
-        finding[f"{kind} sensor"] = [there + 1, got + (name in found)]
+        kinds = [f"{scene.camera.sampling} sensor"]
         if width < 400:
-            there, got = finding.setdefault("windows under 400 video pixels wide", [0, 0])
-            finding["windows under 400 video pixels wide"] = [there + 1, got + (name in found)]
+            kinds.append("windows under 400 video pixels wide")
             if name in found:
                 finding["smallest"] = min(finding.get("smallest", np.inf), width)
+        for kind in kinds:
+            counts = finding.setdefault(kind, [0, 0])
+            counts[0] += 1
+            counts[1] += name in found
     every = [w.moments[0] for w in found.values()] if len(found) == len(scene.displays) else []
     finding.setdefault("all found after", []).append(max(every) if every else np.inf)
 
@@ -235,8 +236,8 @@ def report(scored, details=False):
     rows = {}
     finding = {}
     for seed, scene, truth, result, spent, long in scored:
-        label = LONG if long else str(int(scene.camera.fps))
-        row = rows.setdefault((scene.family, label), _empty_row())
+        rate = LONG if long else str(int(scene.camera.fps))
+        row = rows.setdefault((scene.family, rate), _empty_row())
         row["windows"] += len(scene.displays)
         row["verdict"][2] += 1
         _finding(scene, result, finding.setdefault(scene.family, {}))
@@ -314,8 +315,8 @@ def report(scored, details=False):
               f"{row['slips'][2]:<3} {row['stutters'][0]:>7}/{row['stutters'][1]:<3}+"
               f"{row['stutters'][2]:<4} {row['verdict'][0]:>5}/{row['verdict'][1]}/"
               f"{row['verdict'][2]}")
-    for (family, fps), row in sorted(rows.items(), key=_row_order):
-        fps = f"{family}, {fps}"
+    for (family, rate), row in sorted(rows.items(), key=_row_order):
+        fps = f"{family}, {rate}"
         if row["drift_unread"]:
             print(f"{fps} fps videos: drift not read for {row['drift_unread']} windows that do "
                   "not tear (no refresh timeline)")
