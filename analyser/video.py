@@ -46,8 +46,6 @@ OFFSET_FRAMES = 9
 # A refresh timeline that a camera readout not known may put this many refreshes off over the
 # video is not followed: its refreshes would be told wrong, and held frames invented.
 MAX_READOUT_DRIFT = 0.25
-GREEN_FLOOR = 6.0  # greenness (of 255) that no grey wall shows: the pattern is near
-OUTLINE_REACH_PX = 2
 OUTLINE_MARGIN = 0.05  # of the windows' extent: how far beyond them sides are looked for
 
 
@@ -99,21 +97,21 @@ def _side_lengths(corners):
 
 
 def _outline_map(frame, brightness, corners):
-    """Brightness where the pattern's green lies within OUTLINE_REACH_PX, 0 elsewhere, around
-    the windows whose corners (N x 2) are given: a frame line keeps the sharpness of brightness
-    (colour is stored at half the resolution), while the lit wall beyond a bezel is left out
-    (traced on brightness, a side crept out onto it)."""
+    """Brightness weighted by greenness (their product scaled back to 0 .. 255) around the
+    windows whose corners (N x 2) are given, 0 elsewhere. A frame line keeps the sharpness of
+    brightness (colour is stored at half the resolution), while a lit wall or bezel, grey, is
+    weighted out, also where it abuts the frame line: traced on brightness alone, a side
+    crept out onto the wall, pixels off. The colour blurs about the line's middle, so a lit
+    side draws the trace towards it by a fraction of a pixel here."""
     low, high = corners.min(axis=0), corners.max(axis=0)
     margin = OUTLINE_MARGIN * (high - low).max() + locate.PAIR_REACH_PX
     height, width = brightness.shape
     left, top = np.maximum(np.floor(low - margin).astype(int), 0)
     right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
-    reach = 2 * OUTLINE_REACH_PX + 1
-    near = cv2.compare(cv2.dilate(locate.green_excess(frame[top:bottom, left:right]),
-                                  np.ones((reach, reach), np.uint8)), GREEN_FLOOR, cv2.CMP_GE)
     outline_map = np.zeros_like(brightness)
-    box = np.ascontiguousarray(brightness[top:bottom, left:right])
-    outline_map[top:bottom, left:right] = cv2.bitwise_and(box, box, mask=near)
+    outline_map[top:bottom, left:right] = cv2.multiply(
+        brightness[top:bottom, left:right], locate.greenness(frame[top:bottom, left:right]),
+        scale=1 / 255)
     return outline_map
 
 
@@ -139,8 +137,8 @@ class Reader:
         # Windows once found have their bars read from brightness, not greenness: video stores
         # colour at half the resolution and compresses it hard, which bends a thin green bar
         # by pixels, while its brightness keeps every pixel. Inside a window only the pattern
-        # is lit; the wall around it may be too, and is left out where its frame lines are
-        # traced.
+        # is lit; the wall around it may be too, and is weighted out where its frame lines
+        # are traced.
         brightness = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY).astype(np.float32)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
