@@ -360,16 +360,17 @@ def lit_samples(samples):
     return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0), black
 
 
-def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5)):
+def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
+                trace=locate.refine_corners):
     """The window whose coarse outline (locate.Outline) is given: its frame lines traced on
-    outline_map (the greenness, which neither a bright wall nor glare lights), its bars read
-    from image (float32): brightness, as colour is stored at half the resolution and so bends
-    a thin bar by pixels, or greenness. None when too few rows show the vertical bar."""
+    outline_map (the greenness, which neither a bright wall nor glare lights) by trace, its bars
+    read from image (float32): brightness, as colour is stored at half the resolution and so
+    bends a thin bar by pixels, or greenness. None when too few rows show the vertical bar."""
     if group is not None:
         width, height = group[2], group[3]
     else:
         width, height = _estimated_size(outline.corners)
-    traced = locate.refine_corners(outline_map, outline)
+    traced = trace(outline_map, outline)
     photo_points = traced.corners
     to_photo = rectify.window_to_photo(photo_points, locate.frame_points(width, height,
                                                                          traced.shared))

@@ -46,6 +46,8 @@ OFFSET_FRAMES = 9
 # A refresh timeline that a camera readout not known may put this many refreshes off over the
 # video is not followed: its refreshes would be told wrong, and held frames invented.
 MAX_READOUT_DRIFT = 0.25
+GREEN_FLOOR = 6.0  # greenness (of 255) that no grey wall shows: the pattern is near
+OUTLINE_REACH_PX = 2
 OUTLINE_MARGIN = 0.05  # of the windows' extent: how far beyond them sides are looked for
 
 
@@ -96,23 +98,30 @@ def _side_lengths(corners):
     return np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
 
 
-def _outline_map(frame, brightness, corners):
-    """Brightness weighted by greenness (their product scaled back to 0 .. 255) around the
-    windows whose corners (N x 2) are given, 0 elsewhere. A frame line keeps the sharpness of
-    brightness (colour is stored at half the resolution), while a lit wall or bezel, grey, is
-    weighted out, also where it abuts the frame line: traced on brightness alone, a side
-    crept out onto the wall, pixels off. The colour blurs about the line's middle, so a lit
-    side draws the trace towards it by a fraction of a pixel here."""
+def _outline_maps(frame, brightness, corners):
+    """The two maps a followed window's frame lines are traced on (see
+    locate.refine_corners_on_either), around the windows whose corners (N x 2) are given and 0
+    elsewhere: brightness where the pattern's green lies within OUTLINE_REACH_PX, and brightness
+    weighted by greenness (their product scaled back to 0 .. 255). A frame line keeps the
+    sharpness of brightness (colour is stored at half the resolution) and the first map places
+    it best; but a lit wall or bezel that abuts the line, grey, lies within the green's reach
+    as the colour blurs onto it, and traced on the first map a side crept out onto the wall's
+    edge, pixels off. The second map weights the wall out."""
     low, high = corners.min(axis=0), corners.max(axis=0)
     margin = OUTLINE_MARGIN * (high - low).max() + locate.PAIR_REACH_PX
     height, width = brightness.shape
     left, top = np.maximum(np.floor(low - margin).astype(int), 0)
     right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
-    outline_map = np.zeros_like(brightness)
-    outline_map[top:bottom, left:right] = cv2.multiply(
-        brightness[top:bottom, left:right], locate.greenness(frame[top:bottom, left:right]),
-        scale=1 / 255)
-    return outline_map
+    excess = locate.green_excess(frame[top:bottom, left:right])
+    reach = 2 * OUTLINE_REACH_PX + 1
+    near = cv2.compare(cv2.dilate(excess, np.ones((reach, reach), np.uint8)), GREEN_FLOOR,
+                       cv2.CMP_GE)
+    box = np.ascontiguousarray(brightness[top:bottom, left:right])
+    sharp, weighted = np.zeros_like(brightness), np.zeros_like(brightness)
+    sharp[top:bottom, left:right] = cv2.bitwise_and(box, box, mask=near)
+    weighted[top:bottom, left:right] = cv2.multiply(box, excess.astype(np.float32),
+                                                    scale=1 / 255)
+    return sharp, weighted
 
 
 class Reader:
@@ -137,19 +146,19 @@ class Reader:
         # Windows once found have their bars read from brightness, not greenness: video stores
         # colour at half the resolution and compresses it hard, which bends a thin green bar
         # by pixels, while its brightness keeps every pixel. Inside a window only the pattern
-        # is lit; the wall around it may be too, and is weighted out where its frame lines
-        # are traced.
+        # is lit; the wall around it may be too, and is kept out of the maps its frame lines
+        # are traced on.
         brightness = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY).astype(np.float32)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
         tracked_windows = list(self.windows.values())
-        green = _outline_map(frame, brightness,
+        maps = _outline_maps(frame, brightness,
                              np.concatenate([t.corners for t in tracked_windows]))
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
-            green, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
-            SAMPLES_PER_PIXEL), tracked_windows)
+            maps, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
+            SAMPLES_PER_PIXEL, locate.refine_corners_on_either), tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
                     window.max_doubt_px:
