@@ -33,9 +33,9 @@ FAINT_SHARE = 0.1  # a frame line's ridge stands at least this share of the bars
 # A shared side is looked at this far either way for two lines, each at least PAIR_SHARE of
 # the stronger, with light between them falling under PAIR_DIP of the weaker.
 PAIR_REACH_PX = 10.0
-SIDES_AGREE_PX = 0.5  # sides traced on two maps this close are one (refine_corners_on_either)
 PAIR_SHARE = 0.4
 PAIR_DIP = 0.85
+SIDES_AGREE_PX = 0.5  # sides traced on two maps this close are one (refine_corners_on_either)
 HULL_SLACK = 1.3  # a cell enclosing this much more than its lit points is skewed
 BAR_GRID = 96  # a coarse grid over the window, for how bright its bars are
 UNIT_SQUARE = ((0, 0), (1, 0), (1, 1), (0, 1))
@@ -234,17 +234,17 @@ def refine_corners_on_either(maps, outline, agree_px=SIDES_AGREE_PX):
     traced on that. The sharp map places a frame line best where nothing lit lies beside it;
     where something does, the weighted map, which does not light that, keeps the side on the
     line."""
-    sharp, weighted = (refine_corners(m, outline) for m in maps)
+    outlines = [refine_corners(m, outline) for m in maps]
     lines, shared, traced = [], [], []
     for side in range(4):
-        ends = [(o.corners[side], o.corners[(side + 1) % 4]) for o in (sharp, weighted)]
+        ends = [(o.corners[side], o.corners[(side + 1) % 4]) for o in outlines]
         apart = np.linalg.norm(sum(ends[0]) / 2 - sum(ends[1]) / 2)
-        chosen = sharp if apart <= agree_px else weighted
-        start, end = ends[chosen is weighted]
+        pick = 0 if apart <= agree_px else 1
+        start, end = ends[pick]
         lines.append((start, (end - start) / max(np.linalg.norm(end - start), 1e-9)))
-        shared.append(chosen.shared[side])
-        traced.append(chosen.traced[side])
-    return Outline(_meeting_points(lines, weighted.corners), tuple(shared), tuple(traced))
+        shared.append(outlines[pick].shared[side])
+        traced.append(outlines[pick].traced[side])
+    return Outline(_meeting_points(lines, outlines[1].corners), tuple(shared), tuple(traced))
 
 
 def _traced_side(green, corners, side, floor):

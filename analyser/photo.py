@@ -362,10 +362,11 @@ def lit_samples(samples):
 
 def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
                 trace=locate.refine_corners):
-    """The window whose coarse outline (locate.Outline) is given: its frame lines traced on
-    outline_map (the greenness, which neither a bright wall nor glare lights) by trace, its bars
-    read from image (float32): brightness, as colour is stored at half the resolution and so
-    bends a thin bar by pixels, or greenness. None when too few rows show the vertical bar."""
+    """The window whose coarse outline (locate.Outline) is given: its frame lines traced by
+    trace on outline_map (for refine_corners the greenness, which neither a bright wall nor
+    glare lights), its bars read from image (float32): brightness, as colour is stored at half
+    the resolution and so bends a thin bar by pixels, or greenness. None when too few rows
+    show the vertical bar."""
     if group is not None:
         width, height = group[2], group[3]
     else:
