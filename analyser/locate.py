@@ -208,24 +208,7 @@ def refine_corners(green, outline):
     side whose frame line is too faint to trace keeps its coarse line. A side taken for one
     line shared with a neighbour that shows two lines apart is the inner one's, and not
     shared."""
-    corners = outline.corners
-    to_photo = cv2.getPerspectiveTransform(np.float32(UNIT_SQUARE), np.float32(corners))
-    grid = cv2.warpPerspective(green, to_photo @ _GRID_TO_UNIT, (BAR_GRID, BAR_GRID),
-                               flags=cv2.INTER_LINEAR | cv2.WARP_INVERSE_MAP)
-    floor = FAINT_SHARE * max(float(np.percentile(grid, 99)), 1.0)
-    lines, shared, traced = [], list(outline.shared), []
-    for side in range(4):
-        line = _traced_side(green, corners, side, floor)
-        traced.append(line is not None)
-        if line is None:
-            start, end = corners[side], corners[(side + 1) % 4]
-            line = start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
-        if shared[side]:
-            inner = _inner_of_pair(green, line, corners, side, floor)
-            if inner is not None:
-                line, shared[side] = inner, False
-        lines.append(line)
-    return Outline(_meeting_points(lines, corners), tuple(shared), tuple(traced))
+    return _refined_on_maps([green], outline)[0]
 
 
 def refine_corners_on_either(maps, outline, agree_px=SIDES_AGREE_PX):
@@ -234,7 +217,7 @@ def refine_corners_on_either(maps, outline, agree_px=SIDES_AGREE_PX):
     traced on that. The sharp map places a frame line best where nothing lit lies beside it;
     where something does, the weighted map, which does not light that, keeps the side on the
     line."""
-    outlines = [refine_corners(m, outline) for m in maps]
+    outlines = _refined_on_maps(maps, outline)
     lines, shared, traced = [], [], []
     for side in range(4):
         ends = [(o.corners[side], o.corners[(side + 1) % 4]) for o in outlines]
@@ -247,14 +230,38 @@ def refine_corners_on_either(maps, outline, agree_px=SIDES_AGREE_PX):
     return Outline(_meeting_points(lines, outlines[1].corners), tuple(shared), tuple(traced))
 
 
-def _traced_side(green, corners, side, floor):
-    """Line (point, direction) of a side traced through its frame line's ridge near the coarse
-    side, or None where no ridge shows."""
-    start, end = corners[side], corners[(side + 1) % 4]
-    # How far the window reaches across this side: the mean of the sides beside it.
-    across = (np.linalg.norm(corners[side] - corners[side - 1])
-              + np.linalg.norm(corners[(side + 1) % 4] - corners[(side + 2) % 4])) / 2
-    return _fit_side(green, start, end, max(SIDE_SEARCH_PX, SIDE_SEARCH * across), floor)
+def _refined_on_maps(maps, outline):
+    """refine_corners on each of the maps, with every side of every map fitted in one pass (a
+    side's fit is a few small array operations, whose overhead is most of its cost)."""
+    corners = outline.corners
+    floors = [_faint_floor(green, corners) for green in maps]
+    profiles = [_side_profile(green, corners, side) for green in maps for side in range(4)]
+    lines = _fit_sides(profiles, np.repeat(floors, 4))
+    refined = []
+    for index, (green, floor) in enumerate(zip(maps, floors)):
+        sides, shared, traced = [], list(outline.shared), []
+        for side in range(4):
+            line = lines[4 * index + side]
+            traced.append(line is not None)
+            if line is None:
+                start, end = corners[side], corners[(side + 1) % 4]
+                line = start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
+            if shared[side]:
+                inner = _inner_of_pair(green, line, corners, side, floor)
+                if inner is not None:
+                    line, shared[side] = inner, False
+            sides.append(line)
+        refined.append(Outline(_meeting_points(sides, corners), tuple(shared), tuple(traced)))
+    return refined
+
+
+def _faint_floor(green, corners):
+    """The light a frame line's ridge must stand above its surroundings: FAINT_SHARE of the
+    bars' light in the window (a high percentile over a coarse grid of it)."""
+    to_photo = cv2.getPerspectiveTransform(np.float32(UNIT_SQUARE), np.float32(corners))
+    grid = cv2.warpPerspective(green, to_photo @ _GRID_TO_UNIT, (BAR_GRID, BAR_GRID),
+                               flags=cv2.INTER_LINEAR | cv2.WARP_INVERSE_MAP)
+    return FAINT_SHARE * max(float(np.percentile(grid, 99)), 1.0)
 
 
 def _inner_of_pair(green, line, corners, side, floor):
@@ -300,13 +307,27 @@ def frame_points(width, height, shared):
                      [left, height - bottom]], float)
 
 
-def _fit_side(green, start, end, reach, floor):
-    """Line (point, direction) through the ridge of the frame line from start to end, looked
-    for within reach photo pixels either way: the ridge nearest the coarse side in each of
-    SIDE_CHUNKS stretches of it (each averaged along its length, so that a line broken into
-    dashes still shows), and a robust straight fit through them, of those whose ridge stands
-    floor above the rest; where those follow two lines, through the ridges of one of them
-    (_one_line_of_ridges). None when too few ridges stand out."""
+@dataclass
+class _SideProfile:
+    """The light across a side, from start to end (photo coordinates), averaged along each of
+    SIDE_CHUNKS stretches of it: chunks (SIDE_CHUNKS x offsets), each stretch's position along
+    the side (0 .. 1), and the offsets across it (photo pixels, inwards positive)."""
+    start: np.ndarray
+    end: np.ndarray
+    inward: np.ndarray
+    chunks: np.ndarray
+    positions: np.ndarray
+    offsets: np.ndarray
+
+
+def _side_profile(green, corners, side):
+    """The _SideProfile of a side, looked at within max(SIDE_SEARCH_PX, SIDE_SEARCH of the
+    window's extent across it) either way of the coarse side."""
+    start, end = corners[side], corners[(side + 1) % 4]
+    # How far the window reaches across this side: the mean of the sides beside it.
+    across = (np.linalg.norm(corners[side] - corners[side - 1])
+              + np.linalg.norm(corners[(side + 1) % 4] - corners[(side + 2) % 4])) / 2
+    reach = max(SIDE_SEARCH_PX, SIDE_SEARCH * across)
     direction = (end - start) / max(np.linalg.norm(end - start), 1e-9)
     # The corners run clockwise on the photo (y downwards), so the inside lies to the right of
     # the direction of travel.
@@ -318,26 +339,58 @@ def _fit_side(green, start, end, reach, floor):
     profile = cv2.remap(green, points[..., 0].astype(np.float32),
                         points[..., 1].astype(np.float32), cv2.INTER_LINEAR, borderValue=0)
     chunks = profile.reshape(SIDE_CHUNKS, CHUNK_PROFILES, -1).mean(axis=1)
-    chunks = chunks - chunks.min(axis=1, keepdims=True)
     positions = along.reshape(SIDE_CHUNKS, CHUNK_PROFILES).mean(axis=1)
-    ridges, strengths = _ridges(chunks, offsets)
-    rows = np.arange(len(chunks))
-    nearest = np.argmin(np.where(strengths > 0, np.abs(ridges), np.inf), axis=1)
-    chosen, light = ridges[rows, nearest], strengths[rows, nearest]
-    fitted = _robust_line(positions, chosen, np.where(light >= floor, light, 0.0))
-    if fitted is None:
-        return None
-    # Where the ridges nearest the coarse side follow two lines (two windows' frame lines a
-    # narrow bezel apart, the coarse side between them), the fit runs askew across both.
-    clear = light >= floor
-    on_fit = np.abs(chosen - fitted[0] - fitted[1] * positions) <= RIDGE_TOLERANCE_PX
-    if np.count_nonzero(on_fit & clear) < AGREEING_SHARE * np.count_nonzero(clear):
-        chosen, light = _one_line_of_ridges(positions, ridges, strengths, floor)
-        fitted = _robust_line(positions, chosen, np.where(light >= floor, light, 0.0))
-        if fitted is None:
-            return None
-    first, last = (start + a * (end - start) + (fitted[0] + fitted[1] * a) * inward
-                   for a in (0.0, 1.0))
+    return _SideProfile(start, end, inward, chunks - chunks.min(axis=1, keepdims=True),
+                        positions, offsets)
+
+
+def _fit_sides(profiles, floors):
+    """Per _SideProfile, the line (point, direction) through the ridge of its frame line: the
+    ridge nearest the coarse side in each stretch, and a robust straight fit through them, of
+    those whose ridge stands its floor above the rest; where those follow two lines, through
+    the ridges of one of them (_one_line_of_ridges). None where too few ridges stand out.
+    Sides looked at as far either way are fitted together."""
+    lines = [None] * len(profiles)
+    lengths = [len(p.offsets) for p in profiles]
+    for length in set(lengths):
+        batch = [i for i, n in enumerate(lengths) if n == length]
+        offsets, positions = profiles[batch[0]].offsets, profiles[batch[0]].positions
+        chunks = np.concatenate([profiles[i].chunks for i in batch])
+        ridges, strengths = _ridges(chunks, offsets)
+        rows = np.arange(len(chunks))
+        nearest = np.argmin(np.where(strengths > 0, np.abs(ridges), np.inf), axis=1)
+        shape = (len(batch), SIDE_CHUNKS)
+        chosen = ridges[rows, nearest].reshape(shape)
+        light = strengths[rows, nearest].reshape(shape)
+        floor = floors[batch][:, None]
+        clear = light >= floor
+        fitted = _robust_lines(positions, chosen, np.where(clear, light, 0.0))
+        # Where the ridges nearest the coarse side follow two lines (two windows' frame lines
+        # a narrow bezel apart, the coarse side between them), the fit runs askew across both.
+        on_fit = np.abs(chosen - fitted[:, :1] - fitted[:, 1:] * positions) <= RIDGE_TOLERANCE_PX
+        askew = np.count_nonzero(on_fit & clear, axis=1) < AGREEING_SHARE * np.count_nonzero(
+            clear, axis=1)
+        for row, index in enumerate(batch):
+            line = fitted[row]
+            if np.isnan(line[0]):
+                continue
+            if askew[row]:
+                side = slice(row * SIDE_CHUNKS, (row + 1) * SIDE_CHUNKS)
+                one, one_light = _one_line_of_ridges(positions, ridges[side], strengths[side],
+                                                     floors[index])
+                line = _robust_line(positions, one,
+                                    np.where(one_light >= floors[index], one_light, 0.0))
+                if line is None:
+                    continue
+            lines[index] = _line_across(profiles[index], line)
+    return lines
+
+
+def _line_across(profile, fitted):
+    """The line (point, direction) in photo coordinates of offset c0 + c1 * position across
+    the profile's side."""
+    first, last = (profile.start + a * (profile.end - profile.start)
+                   + (fitted[0] + fitted[1] * a) * profile.inward for a in (0.0, 1.0))
     return first, (last - first) / max(np.linalg.norm(last - first), 1e-9)
 
 
@@ -423,39 +476,53 @@ def _one_line_of_ridges(positions, ridges, strengths, floor):
 
 
 def _robust_line(positions, values, weights):
-    """(c0, c1) of values = c0 + c1 * position by weighted least squares, with chunks far off
-    the line given less weight and less (Tukey's biweight); None when too few chunks show a
+    """(c0, c1) of values = c0 + c1 * position by weighted least squares, with points far off
+    the line given less weight and less (Tukey's biweight); None when too few points show a
     ridge."""
-    lit = weights > 0
-    if not np.any(lit):
-        return None
-    weights = np.where(weights > 0.25 * _median_of_few(weights[lit]), weights, 0.0)
+    fitted = _robust_lines(positions, values[None], weights[None])[0]
+    return None if np.isnan(fitted[0]) else fitted
+
+
+def _robust_lines(positions, values, weights):
+    """_robust_line for each row of values and weights (lines x points; positions one row, or
+    one per line): lines x 2, NaN where too few points show a ridge."""
+    weights = np.where(weights > 0.25 * _row_medians(weights, weights > 0)[:, None], weights,
+                       0.0)
     used = weights > 0
-    if np.count_nonzero(used) < 4:
-        return None
+    fitted = np.full((len(values), 2), np.nan)
+    active = np.count_nonzero(used, axis=1) >= 4
     current = weights
     for _ in range(5):
-        solution = _weighted_line(positions, values, current)
-        residual = values - solution[0] - solution[1] * positions
-        scale = max(1.4826 * _median_of_few(np.abs(residual[used])), 0.25)
-        current = weights * np.clip(1 - (residual / (4.685 * scale)) ** 2, 0, None) ** 2
-        if np.count_nonzero(current) < 4:
+        if not np.any(active):
             break
-    return solution
+        fitted[active] = _weighted_lines(positions, values, current, active)
+        residual = values - fitted[:, :1] - fitted[:, 1:] * positions
+        scale = np.maximum(1.4826 * _row_medians(np.abs(residual), used), 0.25)
+        current = weights * np.maximum(1 - (residual / (4.685 * scale[:, None])) ** 2, 0) ** 2
+        active &= np.count_nonzero(current, axis=1) >= 4
+    return fitted
 
 
-def _weighted_line(x, y, weights):
-    """(c0, c1) of y = c0 + c1 * x by weighted least squares (x not all one value)."""
-    mean_x, mean_y = (weights @ x) / weights.sum(), (weights @ y) / weights.sum()
-    dx = x - mean_x
-    slope = (weights * dx) @ (y - mean_y) / ((weights * dx) @ dx)
-    return np.array([mean_y - slope * mean_x, slope])
+def _weighted_lines(x, y, weights, rows):
+    """(c0, c1) of y = c0 + c1 * x by weighted least squares, for the given rows (x not all one
+    value there)."""
+    x = np.broadcast_to(x, y.shape)[rows]
+    y, weights = y[rows], weights[rows]
+    total = weights.sum(axis=1)
+    mean_x, mean_y = (weights * x).sum(axis=1) / total, (weights * y).sum(axis=1) / total
+    dx = x - mean_x[:, None]
+    slope = (weights * dx * (y - mean_y[:, None])).sum(axis=1) / (weights * dx * dx).sum(axis=1)
+    return np.stack([mean_y - slope * mean_x, slope], axis=1)
 
 
-def _median_of_few(values):
-    """The median of a few finite values (numpy's median costs ten times more on so few)."""
-    ordered = np.sort(values)
-    return (ordered[(len(ordered) - 1) // 2] + ordered[len(ordered) // 2]) / 2
+def _row_medians(values, mask):
+    """The median of each row's values where mask holds (NaN for a row with none): a sort,
+    which on rows of a few values costs a tenth of numpy's median."""
+    count = np.count_nonzero(mask, axis=1)
+    ordered = np.sort(np.where(mask, values, np.inf), axis=1)
+    rows = np.arange(len(values))
+    low, high = np.maximum((count - 1) // 2, 0), np.maximum(count // 2, 0)
+    return np.where(count > 0, (ordered[rows, low] + ordered[rows, high]) / 2, np.nan)
 
 
 def _intersect(first, second):

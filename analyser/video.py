@@ -5,6 +5,7 @@ window, its refresh timeline and drift, its stutters and tears, and the verdict,
 video and for every second of it.
 """
 
+import functools
 import os
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
@@ -98,30 +99,37 @@ def _side_lengths(corners):
     return np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
 
 
-def _outline_maps(frame, brightness, corners):
+def _outline_maps(frame, gray, corners):
     """The two maps a followed window's frame lines are traced on (see
-    locate.refine_corners_on_either), around the windows whose corners (N x 2) are given and 0
-    elsewhere: brightness where the pattern's green lies within OUTLINE_REACH_PX, and brightness
-    weighted by greenness (their product scaled back to 0 .. 255). A frame line keeps the
-    sharpness of brightness (colour is stored at half the resolution) and the first map places
-    it best; but a lit wall or bezel that abuts the line, grey, lies within the green's reach
-    as the colour blurs onto it, and traced on the first map a side crept out onto the wall's
-    edge, pixels off. The second map weights the wall out."""
+    locate.refine_corners_on_either), float32, over the box around the windows whose corners
+    (N x 2) are given, and the box's top-left corner (x, y) in the frame: brightness where the
+    pattern's green lies within OUTLINE_REACH_PX, and brightness weighted by greenness (their
+    product scaled back to 0 .. 255). A frame line keeps the sharpness of brightness (colour
+    is stored at half the resolution) and the first map places it best; but a lit wall or
+    bezel that abuts the line, grey, lies within the green's reach as the colour blurs onto
+    it, and traced on the first map a side crept out onto the wall's edge, pixels off. The
+    second map weights the wall out. gray is the frame's brightness (uint8)."""
     low, high = corners.min(axis=0), corners.max(axis=0)
     margin = OUTLINE_MARGIN * (high - low).max() + locate.PAIR_REACH_PX
-    height, width = brightness.shape
+    height, width = gray.shape
     left, top = np.maximum(np.floor(low - margin).astype(int), 0)
     right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
     excess = locate.green_excess(frame[top:bottom, left:right])
     reach = 2 * OUTLINE_REACH_PX + 1
     near = cv2.compare(cv2.dilate(excess, np.ones((reach, reach), np.uint8)), GREEN_FLOOR,
                        cv2.CMP_GE)
-    box = np.ascontiguousarray(brightness[top:bottom, left:right])
-    sharp, weighted = np.zeros_like(brightness), np.zeros_like(brightness)
-    sharp[top:bottom, left:right] = cv2.bitwise_and(box, box, mask=near)
-    weighted[top:bottom, left:right] = cv2.multiply(box, excess.astype(np.float32),
-                                                    scale=1 / 255)
-    return sharp, weighted
+    box = gray[top:bottom, left:right]
+    sharp = cv2.bitwise_and(box, box, mask=near).astype(np.float32)
+    weighted = cv2.multiply(box, excess, scale=1 / 255, dtype=cv2.CV_32F)
+    return (sharp, weighted), np.array([left, top], float)
+
+
+def _traced_in_box(maps, outline, origin):
+    """locate.refine_corners_on_either for an outline in frame coordinates, on maps that cover
+    a box of the frame from origin (x, y)."""
+    inside = locate.Outline(outline.corners - origin, outline.shared, outline.traced)
+    traced = locate.refine_corners_on_either(maps, inside)
+    return locate.Outline(traced.corners + origin, traced.shared, traced.traced)
 
 
 class Reader:
@@ -148,17 +156,19 @@ class Reader:
         # by pixels, while its brightness keeps every pixel. Inside a window only the pattern
         # is lit; the wall around it may be too, and is kept out of the maps its frame lines
         # are traced on.
-        brightness = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY).astype(np.float32)
+        gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
+        brightness = gray.astype(np.float32)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
         tracked_windows = list(self.windows.values())
-        maps = _outline_maps(frame, brightness,
-                             np.concatenate([t.corners for t in tracked_windows]))
+        maps, origin = _outline_maps(frame, gray,
+                                     np.concatenate([t.corners for t in tracked_windows]))
+        trace = functools.partial(_traced_in_box, origin=origin)
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
             maps, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
-            SAMPLES_PER_PIXEL, locate.refine_corners_on_either), tracked_windows)
+            SAMPLES_PER_PIXEL, trace), tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
                     window.max_doubt_px:
