@@ -59,11 +59,13 @@ def greenness(photo):
     return green_excess(photo).astype(np.float32)
 
 
-def green_excess(photo):
-    """greenness as uint8, which is cheaper where only a threshold of it is wanted."""
+def green_excess(photo, out=None):
+    """greenness as uint8, which is cheaper where only a threshold of it is wanted; written
+    into out (uint8, the photo's height and width) where given."""
     # uint8 arithmetic saturates at 0, as the clip to 0 asks; OpenCV reads the channels
     # in place, faster than it splits them.
-    return cv2.subtract(photo[..., 1], cv2.max(photo[..., 2], photo[..., 0]))
+    brighter = cv2.max(photo[..., 2], photo[..., 0], dst=out)
+    return cv2.subtract(photo[..., 1], brighter, dst=brighter)
 
 
 def green_level(green):

@@ -353,10 +353,10 @@ def outline_doubt_px(window, refresh_ms):
 
 def lit_samples(samples):
     """A window's samples above its panel's black (most of a window is dark panel: the median
-    of a sparse share of them), a lit bar's light above it (a high percentile: the bars and
-    the frame light about a fiftieth of a window), and the black."""
+    of a sparse share of them), lowered in place, a lit bar's light above it (a high
+    percentile: the bars and the frame light about a fiftieth of a window), and the black."""
     black = float(np.median(samples[::4, ::4]))
-    lit = samples - black
+    lit = np.subtract(samples, black, out=samples)
     return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0), black
 
 

@@ -99,7 +99,7 @@ def _side_lengths(corners):
     return np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
 
 
-def _outline_maps(frame, gray, corners):
+def _outline_maps(frame, gray, corners, buffers):
     """The two maps a followed window's frame lines are traced on (see
     locate.refine_corners_on_either), float32, over the box around the windows whose corners
     (N x 2) are given, and the box's top-left corner (x, y) in the frame: brightness where the
@@ -108,20 +108,44 @@ def _outline_maps(frame, gray, corners):
     is stored at half the resolution) and the first map places it best; but a lit wall or
     bezel that abuts the line, grey, lies within the green's reach as the colour blurs onto
     it, and traced on the first map a side crept out onto the wall's edge, pixels off. The
-    second map weights the wall out. gray is the frame's brightness (uint8)."""
+    second map weights the wall out. gray is the frame's brightness (uint8); the maps are
+    views of buffers (a _Buffers), good until the next frame's are made."""
     low, high = corners.min(axis=0), corners.max(axis=0)
     margin = OUTLINE_MARGIN * (high - low).max() + locate.PAIR_REACH_PX
     height, width = gray.shape
     left, top = np.maximum(np.floor(low - margin).astype(int), 0)
     right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
-    excess = locate.green_excess(frame[top:bottom, left:right])
+
+    def box_of(name, dtype):
+        return buffers.get(name, gray.shape, dtype)[top:bottom, left:right]
+
+    excess = locate.green_excess(frame[top:bottom, left:right], box_of("excess", np.uint8))
     reach = 2 * OUTLINE_REACH_PX + 1
-    near = cv2.compare(cv2.dilate(excess, np.ones((reach, reach), np.uint8)), GREEN_FLOOR,
-                       cv2.CMP_GE)
+    near = cv2.dilate(excess, np.ones((reach, reach), np.uint8), dst=box_of("near", np.uint8))
+    # near is 255 where the green is near and 0 elsewhere, so that ANDed with it brightness
+    # is kept there and 0 elsewhere.
+    cv2.compare(near, GREEN_FLOOR, cv2.CMP_GE, dst=near)
     box = gray[top:bottom, left:right]
-    sharp = cv2.bitwise_and(box, box, mask=near).astype(np.float32)
-    weighted = cv2.multiply(box, excess, scale=1 / 255, dtype=cv2.CV_32F)
+    sharp = box_of("sharp", np.float32)
+    np.copyto(sharp, cv2.bitwise_and(box, near, dst=near))
+    weighted = cv2.multiply(box, excess, scale=1 / 255, dtype=cv2.CV_32F,
+                            dst=box_of("weighted", np.float32))
     return (sharp, weighted), np.array([left, top], float)
+
+
+class _Buffers:
+    """Arrays kept from frame to frame to be written into, one per name: memory allocated
+    afresh for every frame (tens of MB at 1080p) costs the system a page fault for every 4 kB
+    of it, a quarter of the reading's time."""
+
+    def __init__(self):
+        self.arrays = {}
+
+    def get(self, name, shape, dtype):
+        array = self.arrays.get(name)
+        if array is None or array.shape != shape or array.dtype != dtype:
+            array = self.arrays[name] = np.empty(shape, dtype)
+        return array
 
 
 def _traced_in_box(maps, outline, origin):
@@ -143,6 +167,7 @@ class Reader:
         self.frame_height = None
         self.first_seen = self.last_seen = None
         self.pool = ThreadPoolExecutor(os.cpu_count() or 1)
+        self.buffers = _Buffers()
 
     def read(self, moment_ms, frame):
         self.frames += 1
@@ -156,13 +181,17 @@ class Reader:
         # by pixels, while its brightness keeps every pixel. Inside a window only the pattern
         # is lit; the wall around it may be too, and is kept out of the maps its frame lines
         # are traced on.
-        gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY)
-        brightness = gray.astype(np.float32)
+        size = frame.shape[:2]
+        gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY, dst=self.buffers.get("gray", size,
+                                                                            np.uint8))
+        brightness = self.buffers.get("brightness", size, np.float32)
+        np.copyto(brightness, gray)
         refresh_ms = 1000.0 / self.refresh_hz
         seen = False
         tracked_windows = list(self.windows.values())
         maps, origin = _outline_maps(frame, gray,
-                                     np.concatenate([t.corners for t in tracked_windows]))
+                                     np.concatenate([t.corners for t in tracked_windows]),
+                                     self.buffers)
         trace = functools.partial(_traced_in_box, origin=origin)
         # OpenCV and numpy let go of the interpreter lock while they work, so windows are
         # read side by side on the machine's cores.

@@ -1,6 +1,7 @@
 """Reads a video file frame by frame, with each frame's moment, refusing what cannot be a video
 of the displays with one line that says why. Only one frame is held at a time."""
 
+import itertools
 import os
 import queue
 import sys
@@ -59,7 +60,9 @@ class Video:
         """Yields (index, moment in ms, BGR frame). Moments come from the container's time
         stamps (a phone's frame rate varies), or from the frame rate where it has none. The
         next frames are decoded on a thread of their own meanwhile (the decoder lets go of the
-        interpreter lock), a few at most, so memory stays that of a few frames."""
+        interpreter lock), a few at most, so memory stays that of a few frames. A frame's
+        pixels are good until the next frame is asked for: then its buffer is decoded into
+        again."""
         decoded = queue.Queue(maxsize=PREFETCH_FRAMES)
         thread = threading.Thread(target=self._decode, args=(decoded,), daemon=True)
         thread.start()
@@ -77,11 +80,17 @@ class Video:
             yield self.frames_read - 1, moment, frame
 
     def _decode(self, decoded):
-        while True:
-            ok, frame = self.capture.read()
+        # A ring of buffers, one more than can be in use at once (one with the reader, the
+        # queued ones, one being decoded into): memory allocated afresh for every frame (6 MB
+        # at 1080p) costs the system a page fault for every 4 kB of it.
+        ring = [None] * (PREFETCH_FRAMES + 2)
+        for count in itertools.count():
+            slot = count % len(ring)
+            ok, frame = self.capture.read(ring[slot])
             if not ok or frame is None:
                 decoded.put((None, 0.0))
                 return
+            ring[slot] = frame
             decoded.put((frame, self.capture.get(cv2.CAP_PROP_POS_MSEC)))
 
     def close(self):
