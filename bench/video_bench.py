@@ -301,6 +301,9 @@ def report(scored, details=False):
         # CANNOT TELL is not a wrong answer, but a verdict not given.
         row["verdict"][0] += result.in_sync == expected_sync
         row["verdict"][1] += result.in_sync is None
+        if details and result.in_sync is not None and result.in_sync != expected_sync:
+            print(f"{scene.family} video {seed} ({scene.kind}, {scene.camera.fps:g} fps): "
+                  f"{result.verdict.upper()}, wrong: {'; '.join(result.reasons)}")
     print(f"{'family':>11} {'fps':>8} {'windows':>9} {'offset err ms':>20} {'drift err':>17} "
           f"{'slips':>13} {'stutters':>16} {'verdict':>14}")
     print(f"{'':>11} {'':>8} {'found':>9} {'mean / 95th / max':>20} {'95th / max':>17} "
