@@ -47,6 +47,8 @@ OFFSET_FRAMES = 9
 # A refresh timeline that a camera readout not known may put this many refreshes off over the
 # video is not followed: its refreshes would be told wrong, and held frames invented.
 MAX_READOUT_DRIFT = 0.25
+HELD_FRAMES_ADVICE = ("film closer and at more frames per second, with a short exposure, so "
+                      "that every window shows its scan-out boundary and its content finely")
 GREEN_FLOOR = 6.0  # greenness (of 255) that no grey wall shows: the pattern is near
 OUTLINE_REACH_PX = 2
 OUTLINE_MARGIN = 0.05  # of the windows' extent: how far beyond them sides are looked for
@@ -605,11 +607,18 @@ def _drift(window, reference, frame_ms):
     window.slips = course.slips(moments, relative)
 
 
+def _tells_held_frames(window):
+    """Whether a window's frames show its held frames: its refresh followed, no tearing, and
+    its content read finely enough (a window too rough for that holds frames unseen)."""
+    return window.timeline is not None and not window.tearing and \
+        not window.lag_scatter > course.MAX_LAG_SCATTER
+
+
 def _swap_lock(windows, frame_ms):
     """A stutter that every other window shows at the same refresh is one of a swap-locked
     group; a window that stutters alone is not locked to the others. A window that never
-    stutters does not tell."""
-    judged = [w for w in windows if w.timeline is not None and not w.tearing]
+    stutters does not tell, nor one whose held frames cannot be seen."""
+    judged = [w for w in windows if _tells_held_frames(w)]
     if not any(w.stutters for w in judged) or len(judged) < 2:
         return
     for window in judged:
@@ -698,6 +707,11 @@ def _judge(result, frame_ms):
         if window.lone_stutters:
             judgement.faults.append(f"window {window.name} stutters alone "
                                     f"({len(window.lone_stutters)} time(s))")
+        elif window.stutters and window.swap_locked is None and len(result.windows) > 1:
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name} holds frames ({len(window.stutters)} time(s)), and no "
+                "other window shows whether it holds them too: whether it stutters alone "
+                "cannot be told", HELD_FRAMES_ADVICE))
         elif window.stutters and window.swap_locked is None:
             judgement.faults.append(f"window {window.name} stutters "
                                     f"({len(window.stutters)} time(s))")
@@ -751,5 +765,6 @@ def _settled(judgement, windows, nominal_ms):
         judgement.settled.append(f"{len(followed)} windows refresh in step")
     if not any(w.tearing for w in windows):
         judgement.settled.append("no window tears")
-    if not any(w.lone_stutters or w.lag_scatter > course.MAX_LAG_SCATTER for w in windows):
+    if all(_tells_held_frames(w) and not w.lone_stutters and not (
+            w.stutters and w.swap_locked is None) for w in windows):
         judgement.settled.append("no window stutters alone")

@@ -10,7 +10,7 @@ import unittest
 import cv2
 import numpy as np
 
-from analyser import video, video_io
+from analyser import course, video, video_io
 from video_camera import VideoCamera, VideoDisplay, film
 
 from tests.analyser.scenes import write_file
@@ -197,6 +197,41 @@ class WallsUnlikeOurs(unittest.TestCase):
                     self.assertEqual(result.missing, [])
                     self.assertFalse(any("first shows" in w for w in result.warnings),
                                      result.warnings)
+
+
+def _course(name, held_at=(), followed=True, scatter=0.02):
+    """A window of a 60 Hz wall read over a second, in step, holding frames at held_at (ms)."""
+    moments = np.arange(0.0, 1000.0, 1000.0 / 60)
+    return video.WindowCourse(
+        name, (0, 0, 1280, 720, "V"), False, moments, np.zeros(len(moments)),
+        np.zeros(len(moments)), timeline=course.Timeline(1000.0 / 60, [(0.0, 0.0)]) if followed
+        else None, stutters=[course.Stutter(t, 1, True) for t in held_at],
+        lag_scatter=scatter if followed else float("nan"), leader="1", offsets=np.zeros(
+            len(moments)), offset_ms=0.0)
+
+
+class HeldFrames(unittest.TestCase):
+    def test_a_held_frame_is_alone_only_beside_windows_that_would_show_one(self):
+        rough = course.MAX_LAG_SCATTER * 2
+        cases = [
+            ("all hold it", [(500,), (500,), (500,)], {}, "in sync"),
+            ("one window does not", [(500,), (500,), ()], {}, "not in sync"),
+            ("one too rough to tell", [(500,), (500,), ()], {2: dict(scatter=rough)},
+             "cannot tell"),
+            ("the others not followed", [(500,), (), ()],
+             {1: dict(followed=False), 2: dict(followed=False)}, "cannot tell"),
+            ("a window alone", [(500,)], {}, "not in sync"),
+        ]
+        for label, held, settings, answer in cases:
+            with self.subTest(label):
+                windows = [_course(str(i + 1), at, **settings.get(i, {}))
+                           for i, at in enumerate(held)]
+                result = video.VideoResult(windows, 60.0, 0.0, "given", 60, 1000.0, [])
+                video._swap_lock(windows, 1000.0 / 60)
+                video._judge(result, 1000.0 / 60)
+                self.assertEqual(result.verdict, answer, result.reasons)
+                self.assertEqual("no window stutters alone" in result.judgement.settled,
+                                 answer == "in sync", result.judgement.settled)
 
 
 if __name__ == "__main__":
