@@ -225,8 +225,7 @@ def refine_corners_on_either(maps, outline, agree_px=SIDES_AGREE_PX):
         ends = [(o.corners[side], o.corners[(side + 1) % 4]) for o in outlines]
         apart = np.linalg.norm(sum(ends[0]) / 2 - sum(ends[1]) / 2)
         pick = 0 if apart <= agree_px else 1
-        start, end = ends[pick]
-        lines.append((start, (end - start) / max(np.linalg.norm(end - start), 1e-9)))
+        lines.append(_line_through(*ends[pick]))
         shared.append(outlines[pick].shared[side])
         traced.append(outlines[pick].traced[side])
     return Outline(_meeting_points(lines, outlines[1].corners), tuple(shared), tuple(traced))
@@ -246,8 +245,7 @@ def _refined_on_maps(maps, outline):
             line = lines[4 * index + side]
             traced.append(line is not None)
             if line is None:
-                start, end = corners[side], corners[(side + 1) % 4]
-                line = start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
+                line = _line_through(corners[side], corners[(side + 1) % 4])
             if shared[side]:
                 inner = _inner_of_pair(green, line, corners, side, floor)
                 if inner is not None:
@@ -330,7 +328,7 @@ def _side_profile(green, corners, side):
     across = (np.linalg.norm(corners[side] - corners[side - 1])
               + np.linalg.norm(corners[(side + 1) % 4] - corners[(side + 2) % 4])) / 2
     reach = max(SIDE_SEARCH_PX, SIDE_SEARCH * across)
-    direction = (end - start) / max(np.linalg.norm(end - start), 1e-9)
+    _, direction = _line_through(start, end)
     # The corners run clockwise on the photo (y downwards), so the inside lies to the right of
     # the direction of travel.
     inward = np.array([-direction[1], direction[0]])
@@ -391,9 +389,14 @@ def _fit_sides(profiles, floors):
 def _line_across(profile, fitted):
     """The line (point, direction) in photo coordinates of offset c0 + c1 * position across
     the profile's side."""
-    first, last = (profile.start + a * (profile.end - profile.start)
-                   + (fitted[0] + fitted[1] * a) * profile.inward for a in (0.0, 1.0))
-    return first, (last - first) / max(np.linalg.norm(last - first), 1e-9)
+    return _line_through(*(profile.start + a * (profile.end - profile.start)
+                           + (fitted[0] + fitted[1] * a) * profile.inward for a in (0.0, 1.0)))
+
+
+def _line_through(start, end):
+    """The line (point, direction) from start through end (photo coordinates), the direction
+    a unit vector."""
+    return start, (end - start) / max(np.linalg.norm(end - start), 1e-9)
 
 
 def _ridges(chunks, offsets):

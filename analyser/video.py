@@ -311,6 +311,11 @@ class WindowCourse:
         return float(np.mean(self.tears)) * 1000.0 / (self.refresh_ms or 1000.0 / 60)
 
     @property
+    def held_frames_unplaced(self):
+        """Whether it holds frames that no other window could show it to share or not."""
+        return bool(self.stutters) and self.swap_locked is None
+
+    @property
     def in_step(self):
         """Whether its refresh keeps step with the reference window's (no drift shown)."""
         return self.drift is None or abs(self.drift) <= max(3 * self.drift_error, 0.002)
@@ -707,12 +712,12 @@ def _judge(result, frame_ms):
         if window.lone_stutters:
             judgement.faults.append(f"window {window.name} stutters alone "
                                     f"({len(window.lone_stutters)} time(s))")
-        elif window.stutters and window.swap_locked is None and len(result.windows) > 1:
+        elif window.held_frames_unplaced and len(result.windows) > 1:
             judgement.unsettled.append(verdict.Unsettled(
                 f"window {window.name} holds frames ({len(window.stutters)} time(s)), and no "
                 "other window shows whether it holds them too: whether it stutters alone "
                 "cannot be told", HELD_FRAMES_ADVICE))
-        elif window.stutters and window.swap_locked is None:
+        elif window.held_frames_unplaced:
             judgement.faults.append(f"window {window.name} stutters "
                                     f"({len(window.stutters)} time(s))")
     if any("scan-out positions differ" in f for f in faults):
@@ -765,6 +770,6 @@ def _settled(judgement, windows, nominal_ms):
         judgement.settled.append(f"{len(followed)} windows refresh in step")
     if not any(w.tearing for w in windows):
         judgement.settled.append("no window tears")
-    if all(_tells_held_frames(w) and not w.lone_stutters and not (
-            w.stutters and w.swap_locked is None) for w in windows):
+    if all(_tells_held_frames(w) and not w.lone_stutters and not w.held_frames_unplaced
+           for w in windows):
         judgement.settled.append("no window stutters alone")
