@@ -76,9 +76,11 @@ def green_level(green):
 
 
 def _region_cells(region, layouts):
-    """The outlines (in the region's map pixels) of the windows a lit region holds: the cells
-    of its rectified view, each side a line fitted through the lit points along it (which
-    undoes what the view's one pair of line families gets wrong about a window)."""
+    """The candidate outlines (in the region's map pixels) of each window a lit region holds,
+    the likeliest first: the cells of its rectified view, each side a line fitted through the
+    lit points along it (which undoes what the view's one pair of line families gets wrong
+    about a window); before it, where the cell encloses far more than its lit points, the
+    outline of those points (see _within_points)."""
     rows = perspective.fit_family(region.points, region.weights, 0.0, region.size)
     columns = perspective.fit_family(region.points, region.weights, np.pi / 2, region.size)
     to_view = perspective.rectifying_homography(rows, columns, region.points.mean(axis=0))
@@ -99,9 +101,12 @@ def _region_cells(region, layouts):
         corners = [_intersect(lines[side - 1], lines[side]) for side in range(4)]
         if any(c is None for c in corners):
             continue
-        corners = _within_points(np.array(corners), region.points[_in_box(seen, cell.box)])
+        corners = np.array(corners)
+        hull = _within_points(corners, region.points[_in_box(seen, cell.box)])
         left, top, right, bottom = cell.shared
-        outlines.append(Outline(corners, (top, right, bottom, left)))
+        shared = (top, right, bottom, left)
+        outlines.append([Outline(hull, shared)] + (
+            [Outline(corners, shared)] if hull is not corners else []))
     return outlines
 
 
@@ -115,7 +120,8 @@ def _within_points(corners, points):
     """The cell's corners, or where they enclose much more than the smallest rectangle around
     its lit points (a view skewed by a family of lines fitted to too few, as when a window's top
     frame line is lost in glare), the corners of the four-sided outline around those points.
-    (The bars alone, without the frame lines, span about that rectangle, if not its hull.)"""
+    (The bars alone, without the frame lines, span about that rectangle, if not its hull; but
+    bars near two sides span a triangle, so the cell stays a candidate.)"""
     if len(points) < 4:
         return corners
     points = points.astype(np.float32)
@@ -192,14 +198,15 @@ def find_windows(photo, groups=()):
     lit, too_small = regions.lit_regions(norm)
     found = []
     for region in lit:
-        for outline in _region_cells(region, spacings):
-            outline.corners = outline.corners / factor
-            sides = np.linalg.norm(outline.corners - np.roll(outline.corners, 1, axis=0),
-                                   axis=1)
+        for candidates in _region_cells(region, spacings):
+            for outline in candidates:
+                outline.corners = outline.corners / factor
+            sides = np.linalg.norm(candidates[0].corners
+                                   - np.roll(candidates[0].corners, 1, axis=0), axis=1)
             if sides.min() < MIN_SIDE_PX:
                 too_small += sides.max() >= MIN_SIDE_PX / 3
                 continue
-            found.append([outline])
+            found.append(candidates)
     return found, green, too_small
 
 
@@ -407,10 +414,7 @@ def _ridges(chunks, offsets):
     where a chunk has fewer."""
     count = len(chunks)
     top = chunks.max(axis=1)
-    inner = chunks[:, 1:-1]
-    peak = np.zeros(chunks.shape, bool)
-    peak[:, 1:-1] = (inner >= chunks[:, :-2]) & (inner >= chunks[:, 2:]) & (
-        inner >= 0.5 * top[:, None])
+    peak = _peaks(chunks) & (chunks >= 0.5 * top[:, None])
     # A chunk without a local maximum (its light rising to one end) has its highest sample.
     lone = ~peak.any(axis=1)
     peak[lone, np.argmax(chunks[lone], axis=1)] = True
@@ -420,6 +424,25 @@ def _ridges(chunks, offsets):
     rows = np.broadcast_to(np.arange(count)[:, None], peaks.shape)
     ridges = _lobe_centroids(chunks, offsets, rows, peaks)
     return np.where(chosen, ridges, 0.0), np.where(chosen, chunks[rows, peaks], 0.0)
+
+
+def _peaks(profiles):
+    """Where each row of profiles has a local maximum: the light rises into it and falls after
+    it, a flat top counted whole. A flat shoulder on the slope of a higher peak is none (a
+    greenness map of 8-bit values has many, and the nearest of them to a coarse side had been
+    taken for the frame line)."""
+    steps = np.sign(np.diff(profiles, axis=1))
+    columns = np.arange(steps.shape[1])
+    # The last step that changed the light at or before each step, and the first at or after.
+    last = np.maximum.accumulate(np.where(steps != 0, columns, -1), axis=1)
+    first = np.minimum.accumulate(np.where(steps != 0, columns, steps.shape[1])[:, ::-1],
+                                  axis=1)[:, ::-1]
+    rows = np.arange(len(profiles))[:, None]
+    rising = steps[rows, np.maximum(last, 0)] * (last >= 0) > 0
+    falling = steps[rows, np.minimum(first, steps.shape[1] - 1)] * (first < steps.shape[1]) < 0
+    peak = np.zeros(profiles.shape, bool)
+    peak[:, 1:-1] = rising[:, :-1] & falling[:, 1:]
+    return peak
 
 
 def _lobe_centroids(profiles, offsets, rows, peaks):
