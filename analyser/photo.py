@@ -39,6 +39,9 @@ REFIT_DISAGREE_PHOTO_PX = 1.0
 OUTLINE_ERROR_PX = 0.25
 COARSE_OUTLINE_ERROR_PX = 1.0
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
+# A boundary not seen is taken to lie outside the rows read only where it would jump by this
+# many times the smallest break.
+SEEN_JUMP_SHARE = 2.0
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
 
@@ -76,6 +79,8 @@ class Window:
     # (ms behind, doubt ms, name) of the window it is surest to be behind, None if none
     surest_lag: tuple = None
     scan: float = None
+    # Where no boundary shows though one would: the scan positions left open, (start, length)
+    scan_arc: tuple = None
     doubt_px: float = 0.0
     # Whether the rows above the scan-out boundary show the newer frame: unless the camera reads
     # the window out more slowly than the display scans it, when the boundary points the other
@@ -164,8 +169,9 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
         raise NothingToRead("no test pattern found in the photo")
     brightness = cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32)
     refresh_ms = 1000.0 / refresh_hz
-    found = [outlines for outlines in found
-             if _reads_as_pattern(green, brightness, outlines, refresh_ms)]
+    found = [plausible for plausible in (
+        _plausible_outlines(green, brightness, outlines, refresh_ms) for outlines in found)
+        if plausible]
     named, missing = _name_windows(found, groups)
     photo_height = photo.shape[0]
     windows, unreadable = [], []
@@ -292,13 +298,21 @@ def _estimated_size(quad):
     return int(round(ASSUMED_HEIGHT * across / max(down, 1e-9))), ASSUMED_HEIGHT
 
 
-def _reads_as_pattern(green, brightness, outlines, refresh_ms):
-    """Whether a window found reads at all like the pattern, at its estimated size and with
-    few samples: a shape that is no window (a piece of one, or noise) reads as bars that
-    stray by far more than any outline's error can make them."""
-    reading = best_reading(green, brightness, outlines[:1], "", None, refresh_ms,
-                           PLAUSIBLE_SAMPLES)
-    return reading is not None and reading.doubt_px <= NO_PATTERN_PX
+def _plausible_outlines(green, brightness, outlines, refresh_ms):
+    """Of a window's candidate outlines, those through which it reads at all like the pattern
+    (at its estimated size and with few samples), the one that reads most like it first: a
+    shape that is no window (a piece of one, or noise) reads as bars that stray by far more
+    than any outline's error can make them."""
+    strays = []
+    for outline in outlines:
+        reading = best_reading(green, brightness, [outline], "", None, refresh_ms,
+                               PLAUSIBLE_SAMPLES)
+        if reading is not None and reading.doubt_px <= NO_PATTERN_PX:
+            strays.append(reading.doubt_px)
+        else:
+            strays.append(None)
+    kept = [(stray, index) for index, stray in enumerate(strays) if stray is not None]
+    return [outlines[index] for _, index in sorted(kept)]
 
 
 def best_reading(green, brightness, outlines, name, group, refresh_ms, per_pixel=(2.0, 1.5)):
@@ -509,11 +523,33 @@ def _time_windows(result, photo_height):
                                    "in it are not taken for tears")
             for found in window.breaks:
                 found.kind = "unsure"
+        if boundary is None and not window.breaks:
+            window.scan_arc = _unseen_scan_arc(window, read, refresh)
         if not window.reliable:
-            window.lead_ms, window.scan = float("nan"), None
+            window.lead_ms, window.scan, window.scan_arc = float("nan"), None, None
             for found in window.breaks:
                 found.kind = "unsure"
     _lag_within_clocks(result.windows, refresh)
+
+
+def _unseen_scan_arc(window, read_ms, refresh_ms):
+    """The scan positions that a window showing no break leaves open (timing.unseen_scan_arc),
+    where a scan-out boundary in its rows would have shown: its bars jump by a refresh's full
+    motion well above what counts as a break (not at a turn of the sweep, where it folds
+    back), and its top and bottom rows show one frame (a boundary smeared by a long shutter
+    beyond what counts as a break still moves them a frame apart). None elsewhere."""
+    frame_px = _frame_px(window, refresh_ms)
+    across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
+    smallest = max(timing.MIN_JUMP_PX, MIN_JUMP_PHOTO_PX * window.width / across)
+    if frame_px < SEEN_JUMP_SHARE * smallest or \
+            min(window.f, 1 - window.f) * (window.width - 9) < frame_px + BAR:
+        return None
+    rows = timing.rows_without_boundary(window.vertical.offset, frame_px)
+    if rows is None:
+        return None
+    span = slice(rows[0], rows[1] + 1)
+    return timing.unseen_scan_arc(window.v[span] / window.height, read_ms[span], 0.0,
+                                  refresh_ms)
 
 
 def _lag_within_clocks(windows, refresh_ms):
@@ -653,19 +689,12 @@ def _judge(result):
         if window.tears:
             judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
                                     "tear(s))")
-    scans = [w.scan for w in judged if w.scan is not None]
-    spread = timing.circular_spread(scans)
-    if spread > MAX_SCAN_SPREAD:
-        judgement.faults.append(f"scan-out positions differ by {spread:.2f} of a refresh: the "
-                                "displays do not refresh in step")
-    _judge_scans(judgement, judged, len(scans))
+    _judge_scans(judgement, judged)
     _judge_clocks(judgement, judged)
     if not any(_may_lag(w, refresh_ms) for w in judged):
         across = "" if len({w.clock for w in judged}) < 2 else " of each clock"
         judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame"
                                  f"{across}: every lag is under {MAX_LAG_FRAMES} frame")
-    if len(scans) > 1 and spread <= MAX_SCAN_SPREAD:
-        judgement.settled.append(f"scan-out positions agree to {spread:.2f} of a refresh")
     if not any(w.tears for w in judged):
         judgement.settled.append("no window tears")
     result.judgement = judgement
@@ -710,24 +739,47 @@ def clock_notes(windows):
     return notes
 
 
-def _judge_scans(judgement, judged, seen):
-    """Windows refresh in step only as far as their scan-out positions show it: with more than
-    one window, one whose boundary does not show leaves it unsettled."""
-    if len(judged) < 2 or seen == len(judged):
+def _judge_scans(judgement, judged):
+    """Windows refresh in step as far as their scan-out positions show it. A window that shows
+    no boundary where one would show was blanking or scanning near its top or bottom, which
+    leaves its position on an arc (scan_arc): out of step with the others wherever on it, in
+    step wherever, or not settled. With more than one window, one whose position is not known
+    at all leaves it unsettled, and so does a photo in which no window shows its boundary (the
+    pattern may not have changed frame at all)."""
+    scans = [w.scan for w in judged if w.scan is not None]
+    arcs = [w.scan_arc for w in judged if w.scan is None and w.scan_arc is not None]
+    least, most = timing.spread_bounds(scans, arcs)
+    if least > MAX_SCAN_SPREAD:
+        at_least = " at least" if arcs else ""
+        judgement.faults.append(f"scan-out positions differ by{at_least} {least:.2f} of a "
+                                "refresh: the displays do not refresh in step")
+        return
+    if len(judged) < 2:
         return
     advice = ("take another photo: one that falls in a display's blanking interval shows no "
               "boundary, and a shutter of 1/1000 s or faster keeps the boundary sharp")
-    if not seen:
+    if not scans:
         judgement.unsettled.append(verdict.Unsettled(
             "no window shows its scan-out boundary, so whether the displays refresh in step "
             "is not known", advice))
         return
     for window in judged:
-        if window.scan is None:
+        if window.scan is None and window.scan_arc is None:
             judgement.unsettled.append(verdict.Unsettled(
                 f"window {window.name} shows no scan-out boundary (its display was blanking, "
                 "or the boundary lies too near its top or bottom), so whether it refreshes in "
                 "step with the others is not known", advice))
+        elif window.scan is None and most > MAX_SCAN_SPREAD:
+            start, length = window.scan_arc
+            judgement.unsettled.append(verdict.Unsettled(
+                f"window {window.name} shows no scan-out boundary: its display was blanking or "
+                f"scanning near its top or bottom, at {start:.2f} to "
+                f"{(start + length) % 1:.2f} of a refresh, so whether it refreshes in step "
+                "with the others is not known", advice))
+    if len(scans) + len(arcs) == len(judged) and most <= MAX_SCAN_SPREAD:
+        unseen = " (those without a boundary blanking)" if arcs else ""
+        judgement.settled.append(f"scan-out positions agree to {most:.2f} of a refresh"
+                                 f"{unseen}")
 
 
 def sweep_times_s(window, direction):

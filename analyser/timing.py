@@ -89,7 +89,7 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
     valid = np.nonzero(~np.isnan(offsets))[0]
     values = offsets[valid]
     count = len(values)
-    half = max(4, int(0.025 * count))
+    half = _break_reach(count)
     noise = row_noise(offsets)
     if count < 2 * half + 1:
         return [], noise
@@ -133,6 +133,37 @@ def find_breaks(offsets, v, height, min_jump_px=MIN_JUMP_PX):
                 continue
             breaks.append(one)
     return _above_wander(breaks, values, valid, half), noise
+
+
+def _break_reach(count):
+    """How many read rows, of count, either side of a change show it at the finest scale."""
+    return max(4, int(0.025 * count))
+
+
+def rows_without_boundary(offsets, frame_px):
+    """The sampled rows (first, last index) between which a column of per-row bar offsets
+    (window pixels, NaN unread) shows that no scan-out boundary lies: every stretch of its
+    rows, as many as a break needs to show, shows one frame. The bar stands straight (an
+    outline a little off may tilt it, by under half a refresh of motion, frame_px, over the
+    rows) and no stretch strays from that line by a quarter of frame_px: a boundary smeared
+    by a long exposure beyond what counts as a break still moves the rows below it a frame
+    away, and where a tearing window's tears undo its jump over the rows, the stretches
+    between them stand apart. None where the column does not show that, or too few rows are
+    read."""
+    valid = np.nonzero(~np.isnan(offsets))[0]
+    reach = _break_reach(len(valid))
+    if len(valid) < 4 * reach:
+        return None
+    values = offsets[valid]
+    line = np.polyfit(valid, values, 1)
+    residual = values - np.polyval(line, valid)
+    kept = np.abs(residual) <= max(3 * 1.4826 * np.median(np.abs(residual)), 1e-6)
+    line = np.polyfit(valid[kept], values[kept], 1)
+    stretches = np.median(sliding_window_view(values - np.polyval(line, valid), reach), axis=1)
+    if abs(line[0]) * (valid[-1] - valid[0]) >= frame_px / 2 or \
+            np.abs(stretches).max() >= frame_px / 4:
+        return None
+    return int(valid[reach - 1]), int(valid[-reach])
 
 
 def _above_wander(breaks, values, valid, half):
@@ -478,6 +509,44 @@ def scan_position(boundary_fraction, boundary_read_ms, reference_ms, refresh_ms)
     """The fraction of rows scanned out at the reference moment, from where the camera saw the
     boundary: the scan moves one window height per refresh."""
     return float(np.mod(boundary_fraction - (boundary_read_ms - reference_ms) / refresh_ms, 1.0))
+
+
+def unseen_scan_arc(fractions, read_ms, reference_ms, refresh_ms):
+    """The scan positions (as scan_position gives them, at reference_ms) left open by rows at
+    fractions of a window's height (0 top, 1 bottom), read at read_ms, none of which shows the
+    scan-out boundary: the boundary stood at none of them when it was read, which rules out
+    one stretch of positions; the display was blanking, or scanning rows outside them. Returns
+    the arc left, (start, length), or None where the rows rule out every position (they span
+    more than a refresh, so a boundary went unseen)."""
+    ruled_out = np.asarray(fractions, float) - (np.asarray(read_ms, float)
+                                                - reference_ms) / refresh_ms
+    low, high = float(ruled_out.min()), float(ruled_out.max())
+    if high - low >= 1.0:
+        return None
+    return float(np.mod(high, 1.0)), 1.0 - (high - low)
+
+
+def spread_bounds(points, arcs, step=0.005):
+    """The least and the most circular_spread of a set of positions (fractions of a turn), some
+    known (points), some known only to lie on arcs ((start, length) each), over every choice
+    of a position on each arc."""
+    points = np.mod(np.asarray(points, float), 1.0)
+    starts = np.mod(np.array([a[0] for a in arcs], float), 1.0)
+    lengths = np.array([a[1] for a in arcs], float)
+    # The least: the smallest arc holding a position of each, which begins at a point or at an
+    # arc's end (else it could begin later); from there a point lies some way ahead, an arc
+    # none where it holds the beginning, else as far as its start.
+    begins = np.mod(np.concatenate([points, starts + lengths]), 1.0)
+    if not len(begins):
+        return 0.0, 0.0
+    ahead = np.mod(points[None, :] - begins[:, None], 1.0)
+    onto = np.mod(starts[None, :] - begins[:, None], 1.0)
+    holds = np.mod(begins[:, None] - starts[None, :], 1.0) <= lengths[None, :] + 1e-9
+    reach = np.concatenate([ahead, np.where(holds, 0.0, onto)], axis=1).max(axis=1)
+    # The most: the arc that holds every point and the whole of every arc.
+    spans = [start + np.linspace(0.0, length, int(np.ceil(length / step)) + 1)
+             for start, length in zip(starts, lengths)]
+    return float(reach.min()), circular_spread(np.concatenate([points, *spans]))
 
 
 def circular_spread(fractions):

@@ -135,6 +135,8 @@ class Truth:
     # The leads (ms) the window's pixels allow: every lead whose truncated bar offsets draw its
     # rows as they were drawn. A lag near the limit may lie either side of it within these.
     lead_range_ms: tuple = (0.0, 0.0)
+    # When the camera read each window row, ms after the moment whose scan fraction is scan
+    read_ms: np.ndarray = None
 
 
 def _rotation(yaw, pitch, roll):
@@ -348,7 +350,8 @@ def photograph(displays, camera, moment_ms):
         truths.append(Truth(display.name, distorted_points(corners, light.shape, camera),
                             scan=display.scan_fraction(moment_ms + camera.exposure_ms / 2),
                             breaks=_breaks(display, mid_exposure), photo_width=photo_width,
-                            lead_range_ms=_lead_range(display, mid_exposure)))
+                            lead_range_ms=_lead_range(display, mid_exposure),
+                            read_ms=row_times - moment_ms))
 
     leader = max(leads, default=0.0)
     for truth, lead, display in zip(truths, leads, seen):

@@ -47,25 +47,62 @@ def visible_breaks(truth, display):
 
 def truth_verdicts(truths, displays):
     """The verdicts the photo supports, as a set: out of sync where a lag, a tear or the scan
-    positions read show it; cannot tell where no such thing shows but a window's scan-out
-    boundary does not show while it would tell; a boundary close to a window's edge may show
-    or not, so both answers are right there. Where the bars' pixels allow a lag either side of
-    the limit, cannot tell is right too."""
+    positions show it; cannot tell where no such thing shows but the scan positions do not
+    settle it. A window whose boundary does not show was blanking or scanning rows near its
+    edges when its rows were read, which leaves its scan position on an arc (unseen_arc); a
+    boundary close to a window's edge may show or not, so both answers are right there. With
+    no boundary shown at all the photo does not show the displays refreshing. Where the bars'
+    pixels allow a lag either side of the limit, cannot tell is right too."""
     lag_open = lag_left_open(truths, displays)
 
     def judged(edge_share):
-        scans = [t.scan for t, d in zip(truths, displays)
-                 if any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share))]
+        seen = [any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share))
+                for t, d in zip(truths, displays)]
         tears = any(kind == "tear" for t, d in zip(truths, displays)
                     for _, kind, _ in _visible(t, d, edge_share))
-        if tears or circular_spread(scans) > 0.1:
+        points = [t.scan for t, s in zip(truths, seen) if s]
+        arcs = [unseen_arc(t, d, edge_share) for t, d, s in zip(truths, displays, seen)
+                if not s]
+        least, most = spread_bounds(points, [a for a in arcs if a is not None])
+        if tears or least > 0.1:
             return {"not in sync"}
         lag = "not in sync" if any(t.lag_frames >= 0.5 for t in truths) else None
-        if lag is None and 1 < len(truths) and len(scans) < len(truths):
+        if lag is None and 1 < len(truths) and (not points or None in arcs or most > 0.1):
             return {"cannot tell"}
         told = {lag or "in sync"}
         return told | {"cannot tell"} if lag_open else told
     return judged(EDGE_SHARE) | judged(HIDDEN_SHARE)
+
+
+def unseen_arc(truth, display, edge_share):
+    """The scan fractions (at the moment of truth.scan) at which the display would show its
+    boundary in none of its rows edge_share and more from its top and bottom, when the camera
+    read them: (start, length), or None where a boundary would not show anyway (a jump too
+    small for the photo) or would show at every fraction."""
+    from analyser.pattern import SWEEP_PER_MS
+    from camera import BLANKING
+    jump = (display.width - 9) * SWEEP_PER_MS * display.refresh_ms
+    if jump < max(VISIBLE_JUMP_PX, VISIBLE_PHOTO_PX * display.width / truth.photo_width):
+        return None
+    rows = np.arange(display.height)
+    shown = (rows >= edge_share * display.height) & (rows <= (1 - edge_share) * display.height)
+    # Row r is scanned out at the fraction (r + 0.5) / height * (1 - BLANKING) of a refresh.
+    ruled_out = ((rows[shown] + 0.5) / display.height * (1 - BLANKING)
+                 - truth.read_ms[shown] / display.refresh_ms)
+    span = ruled_out.max() - ruled_out.min()
+    return None if span >= 1 else (ruled_out.max() % 1.0, 1.0 - span)
+
+
+def spread_bounds(points, arcs, grid=2000):
+    """The least and the most spread (circular_spread) of positions some known (points), some
+    anywhere on arcs ((start, length)), over every choice on the arcs, to 1 / grid."""
+    starts = np.arange(grid) / grid
+    reach = [np.mod(p - starts, 1.0) for p in points]
+    reach += [np.where(np.mod(starts - a, 1.0) <= length, 0.0, np.mod(a - starts, 1.0))
+              for a, length in arcs]
+    least = float(np.max(reach, axis=0).min()) if reach else 0.0
+    ends = [a + np.linspace(0, length, grid) for a, length in arcs]
+    return least, circular_spread(np.concatenate([np.asarray(points, float), *ends]))
 
 
 def lag_left_open(truths, displays):

@@ -200,3 +200,69 @@ class Lead(unittest.TestCase):
         self.assertAlmostEqual(timing.circular_spread([0.95, 0.02]), 0.07)
         self.assertAlmostEqual(timing.circular_spread([0.2, 0.5, 0.7]), 0.5)
         self.assertAlmostEqual(timing.scan_position(0.5, 8.0, 0.0, 16.0), 0.0)
+
+
+class UnseenBoundary(unittest.TestCase):
+    def test_spread_bounds_over_positions_known_and_on_arcs(self):
+        cases = [
+            # points, arcs (start, length), least, most
+            ("points only", [0.95, 0.02], [], 0.07, 0.07),
+            ("arc reaching a point", [0.10], [(0.97, 0.06)], 0.07, 0.13),
+            ("arc round the turn, far from a point", [0.5], [(0.97, 0.06)], 0.47, 0.53),
+            ("point within an arc", [0.01], [(0.97, 0.06)], 0.0, 0.06),
+            ("two arcs that overlap", [], [(0.9, 0.15), (0.0, 0.1)], 0.0, 0.2),
+            ("two arcs apart", [], [(0.1, 0.05), (0.4, 0.05)], 0.25, 0.35),
+        ]
+        for name, points, arcs, least, most in cases:
+            with self.subTest(name):
+                got = timing.spread_bounds(points, arcs)
+                self.assertAlmostEqual(got[0], least, delta=1e-6)
+                self.assertAlmostEqual(got[1], most, delta=0.006)
+
+    def test_an_unseen_boundary_leaves_the_positions_no_row_read_would_show(self):
+        # Rows from 3 % to 97 % of a window's height, read by a global shutter or over
+        # readout ms: a scan position at the reference moment lies on the arc left exactly
+        # when no row shows the boundary at the moment it was read (the scan then stood at the
+        # position plus the time since, in refreshes).
+        refresh, fractions = 1000 / 60, np.linspace(0.03, 0.97, 300)
+        step = fractions[1] - fractions[0]
+        positions = np.linspace(0, 1, 997, endpoint=False)
+
+        def apart(x):
+            return np.minimum(np.mod(positions - x, 1.0), np.mod(x - positions, 1.0))
+        for readout in (0.0, 6.0, 20.0):
+            read = readout * fractions
+            with self.subTest(readout=readout):
+                arc = timing.unseen_scan_arc(fractions, read, 0.0, refresh)
+                at_read = np.mod(positions[:, None] + read[None, :] / refresh, 1.0)
+                shows = (np.abs(at_read - fractions[None, :]) < step).any(axis=1)
+                on_arc = np.mod(positions - arc[0], 1.0) <= arc[1]
+                clear = (apart(arc[0]) > 2 * step) & (apart(arc[0] + arc[1]) > 2 * step)
+                np.testing.assert_array_equal(on_arc[clear], ~shows[clear])
+        # A camera reading the rows upwards while the display scans them down meets the
+        # boundary whatever the position: none is left.
+        for read in (-4.0 * fractions, 20.0 - 20.0 * fractions):
+            self.assertIsNone(timing.unseen_scan_arc(fractions, read, 0.0, refresh))
+
+    def test_rows_show_one_frame_only_where_no_stretch_stands_apart(self):
+        frame_px, rows = 6.0, 400
+        v = np.arange(rows)
+        tilt = 300 + 2.0 * v / rows
+        cases = [
+            ("one frame, tilted by an outline a little off", column([(0, 300.0)]) + tilt - 300,
+             True),
+            ("a boundary", column([(0, 306.0), (150, 300.0)]), False),
+            ("a boundary smeared over a third of the rows",
+             column([(0, 306.0)]) - np.clip((v - 100) / 130, 0, 1) * frame_px, False),
+            ("a boundary undone by two tears", column(
+                [(0, 300.0), (100, 302.5), (200, 296.5), (300, 299.5)]), False),
+            ("a tilt of 0.6 of a refresh", column([(0, 300.0)]) + 0.6 * frame_px * v / rows,
+             False),
+        ]
+        for name, offsets, one_frame in cases:
+            with self.subTest(name):
+                found = timing.rows_without_boundary(offsets, frame_px)
+                self.assertEqual(found is not None, one_frame)
+                if one_frame:
+                    self.assertLess(found[0], 0.03 * rows)
+                    self.assertGreater(found[1], 0.97 * rows)
