@@ -199,10 +199,10 @@ def _split_at_gaps(view, box, axis):
     dark = mass < GAP_SHARE * max(crossing, 1e-6)
     cuts = []
     for left, right in zip(lines[:-1], lines[1:]):
-        inner = np.nonzero(dark[left:right + 1])[0]
+        run = _longest_run(dark[left:right + 1])
         flanked = across[lines == left][0] and across[lines == right][0]
-        if flanked and len(inner) >= 3 and np.all(np.diff(inner) == 1):
-            cuts.append(start + left + (inner[0] + inner[-1]) / 2)
+        if flanked and run[1] - run[0] >= 3:
+            cuts.append(start + left + (run[0] + run[1] - 1) / 2)
     if not cuts:
         return [box]
     bounds = [box[axis]] + cuts + [box[axis + 2]]
@@ -214,6 +214,17 @@ def _split_at_gaps(view, box, axis):
         if narrowed is not None:
             parts.append(_narrowed(view, box, axis, *narrowed))
     return [p for p in parts if p is not None] or [box]
+
+
+def _longest_run(flags):
+    """(first, end) of the longest run of True in flags, end exclusive; (0, 0) where none. A
+    gap's dark run may be broken by a speck of noise, which leaves the gap a gap."""
+    edges = np.diff(np.concatenate([[0], flags.astype(np.int8), [0]]))
+    starts, ends = np.nonzero(edges == 1)[0], np.nonzero(edges == -1)[0]
+    if not len(starts):
+        return 0, 0
+    longest = int(np.argmax(ends - starts))
+    return int(starts[longest]), int(ends[longest])
 
 
 def projective(fractions, shrink):

@@ -2,7 +2,7 @@ import unittest
 
 import numpy as np
 
-from analyser import layout
+from analyser import cells, layout
 
 
 def seen(points, angle=0.05, scale=0.3, shift=(400, 300), skew=0.0):
@@ -39,3 +39,27 @@ class Matching(unittest.TestCase):
     def test_reading_order_is_by_rows_then_left_to_right(self):
         centres = seen([(2880, 1620), (960, 540), (960, 1620), (2880, 540)], angle=0.04)
         self.assertEqual(layout.reading_order(centres), [1, 3, 2, 0])
+
+
+class Cells(unittest.TestCase):
+    @staticmethod
+    def view(speck=0.0):
+        """A rectified view of two windows a gap apart, each a frame and two bars; the gap
+        dark but for a faint column of noise in it (speck, of a bar's light)."""
+        view = np.zeros((220, 520), np.float32)
+        for left, right, bar in ((10, 240, 80), (280, 510, 350)):
+            view[10:211, [left, right]] = 0.4
+            view[[10, 210], left:right + 1] = 0.4
+            view[10:211, bar:bar + 3] = 1.0
+            view[120:123, left:right + 1] = 1.0
+        view[:, 258] = speck
+        return view
+
+    def test_windows_a_gap_apart_are_cut_at_the_gap(self):
+        for name, speck in (("a dark gap", 0.0), ("a gap with a speck of noise", 0.02)):
+            with self.subTest(name):
+                found = cells.split(self.view(speck), (10, 10, 510, 210))
+                self.assertEqual(len(found), 2, found)
+                for cell, window in zip(found, ((10, 10, 240, 210), (280, 10, 510, 210))):
+                    np.testing.assert_allclose(cell.box, window, atol=3)
+                    self.assertTrue(cell.clean)
