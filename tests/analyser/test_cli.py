@@ -95,6 +95,10 @@ class Command(unittest.TestCase):
                 result = json.loads(out)
                 self.assertEqual((result["verdict"], result["in_sync"]), (answer, in_sync))
                 self.assertIn(reason, " ".join(result["reasons"]))
+                if "blanking" in name:  # the arc runs round the turn of the refresh
+                    start, end = next(w["scan_arc"] for w in result["windows"]
+                                      if w["name"] == "1280,0")
+                    self.assertTrue(0.9 < start and end < 0.1, (start, end))
                 summary = run(path, *GROUPS)[1]
                 self.assertIn(f"verdict: {answer.upper()}", summary)
                 if answer == "cannot tell":
