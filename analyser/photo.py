@@ -8,7 +8,7 @@ import numpy as np
 
 from analyser import (bar_ends, bars, layout, locate, machines, pattern, rectify, timing, verdict,
                       wall)
-from analyser.course import wrapped
+from analyser.course import SAME_CLOCK_MS, wrapped
 from analyser.pattern import BAR, EDGE, PERIOD_MS, SWEEP_PER_MS, times_in_sweep_ms
 
 ASSUMED_HEIGHT = 1080  # window height taken when no group gives it and the bars cannot tell
@@ -231,22 +231,54 @@ def _name_windows(found, groups):
     return named, missing
 
 
+def _off_their_clock(read):
+    """Of windows read and reliable (a dict by group index), the indexes of those off the clock
+    of their machine's other windows (off_the_clock)."""
+    strays = set()
+    for machine in {w.machine for w in read.values()}:
+        mine = [i for i, w in read.items() if w.machine == machine and w.reliable]
+        positions = [np.nanmean(read[i].reading.f_rows) for i in mine]
+        strays |= {i for i, stray in zip(mine, off_the_clock(positions)) if stray}
+    return strays
+
+
+def off_the_clock(positions, reach=SAME_CLOCK_MS * SWEEP_PER_MS):
+    """Which of the sweep positions of one machine's windows stand further than reach from
+    those of most of them (whichever way the sweep runs, a position moves by no more than the
+    time); where no majority agrees, every one that does not agree with all."""
+    positions = np.asarray(positions, float)
+    agreeing = np.abs(positions[:, None] - positions[None, :]) <= reach
+    if len(positions) < 2:
+        return np.zeros(len(positions), bool)
+    support = agreeing.sum(axis=1)
+    if support.max() > len(positions) / 2:
+        return ~agreeing[int(np.argmax(support))]
+    return support < len(positions)
+
+
 def _read_by_layout(green, brightness, groups, windows, refresh_ms):
     """The windows read, with those of groups that were not read well read again in the
     outline where the windows read around them place them (a window found in pieces, cut
-    wrong, or not at all): kept where they read reliably, in place of a worse reading."""
+    wrong, or not at all): kept where they read reliably, in place of a worse reading. A
+    reading whose bars stand further from its machine's other windows than one clock allows
+    (off_the_clock) is read again too, and replaced where the new one keeps to the clock: a
+    machine draws all its windows by one clock, so such a reading is most likely of something
+    else (a piece of a window, an outline across two), unless the window runs on a clock of its
+    own, when the new reading strays as well."""
     index_of = {machines.group_name(g): i for i, g in enumerate(groups)}
     read = {index_of[w.name]: w for w in windows if w.group is not None}
     before = set(read)
-    known = {i: w.to_photo for i, w in read.items() if w.reliable}
+    strays = _off_their_clock(read)
+    known = {i: w.to_photo for i, w in read.items() if w.reliable and i not in strays}
     if not known:
         return windows
     for index, group in enumerate(groups):
         current = read.get(index)
-        if current is not None and current.reliable:
+        if current is not None and current.reliable and index not in strays:
             continue
         window = _read_in_place(green, brightness, groups, index, known, refresh_ms)
-        if window is None:
+        if window is None or index in strays and index in _off_their_clock(
+                {**{i: read[i] for i in known}, index: window}):
             continue
         read[index] = window
         known[index] = window.to_photo

@@ -1,9 +1,10 @@
 """A lag read only roughly: a fault where even its least value is half a frame, not settled
-where its doubt reaches that far, settled otherwise."""
+where its doubt reaches that far, settled otherwise; a window whose bars no clock of its
+machine's other windows explains is misread."""
 
 import unittest
 
-from analyser import verdict
+from analyser import photo, verdict
 
 
 class LagWithinItsDoubt(unittest.TestCase):
@@ -47,3 +48,18 @@ class LagWithinItsDoubt(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class OffTheClock(unittest.TestCase):
+    def test_windows_of_one_machine_far_from_the_others_are_strays(self):
+        reach = 0.04  # 200 ms of the sweep
+        cases = [
+            ("all close", [0.30, 0.31, 0.33], [False, False, False]),
+            ("one far from the rest", [0.30, 0.31, 0.90], [False, False, True]),
+            ("two apart: which is wrong is not known", [0.30, 0.90], [True, True]),
+            ("no majority", [0.30, 0.31, 0.90, 0.92], [True, True, True, True]),
+            ("alone", [0.5], [False]),
+        ]
+        for name, positions, strays in cases:
+            with self.subTest(name):
+                self.assertEqual(list(photo.off_the_clock(positions, reach)), strays)
