@@ -39,6 +39,10 @@ REFIT_DISAGREE_PHOTO_PX = 1.0
 OUTLINE_ERROR_PX = 0.25
 COARSE_OUTLINE_ERROR_PX = 1.0
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
+# A scan-out boundary's jump is read short of a refresh's motion by no more than this share of
+# it, nor by more than this many photo pixels, where the change is not smeared.
+WHOLE_SHARE = 0.8
+JUMP_ERROR_PHOTO_PX = 0.6
 # A boundary not seen is taken to lie outside the rows read only where it would jump by this
 # many times the smallest break.
 SEEN_JUMP_SHARE = 2.0
@@ -564,6 +568,18 @@ def _time_windows(result, photo_height):
     _lag_within_clocks(result.windows, refresh)
 
 
+def _least_whole_ms(window, refresh_ms):
+    """The least jump (ms of the sweep) a window's scan-out boundary is read as: a refresh's
+    motion less what its reading may fall short by, WHOLE_SHARE of it or JUMP_ERROR_PHOTO_PX,
+    whichever is less, and no less than timing.PART_OF_REFRESH of it. A jump between that and
+    PART_OF_REFRESH may be the boundary or a tear of most of a refresh (a window swapping
+    every 10 ms on a 75 Hz display shows those)."""
+    across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
+    frame_photo_px = _frame_px(window, refresh_ms) * across / window.width
+    share = min(WHOLE_SHARE, 1.0 - JUMP_ERROR_PHOTO_PX / frame_photo_px)
+    return max(timing.PART_OF_REFRESH, share) * refresh_ms
+
+
 def _unseen_scan_arc(window, read_ms, refresh_ms):
     """The scan positions that a window showing no break leaves open (timing.unseen_scan_arc),
     where a scan-out boundary in its rows would have shown: its bars jump by a refresh's full
@@ -702,6 +718,7 @@ def _judge(result):
             f"{len(extra)} window(s) in the photo match no group given",
             "give the groups of every window the photo shows"))
     judged = [w for w in result.windows if w.reliable]
+    may_tear = False
     for window in result.windows:
         if not window.reliable:
             judgement.unsettled.append(verdict.Unsettled(
@@ -721,15 +738,33 @@ def _judge(result):
         if window.tears:
             judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
                                     "tear(s))")
+        may_tear = _judge_short_boundary(judgement, window, refresh_ms) or may_tear
     _judge_scans(judgement, judged)
     _judge_clocks(judgement, judged)
     if not any(_may_lag(w, refresh_ms) for w in judged):
         across = "" if len({w.clock for w in judged}) < 2 else " of each clock"
         judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame"
                                  f"{across}: every lag is under {MAX_LAG_FRAMES} frame")
-    if not any(w.tears for w in judged):
+    if not any(w.tears for w in judged) and not may_tear:
         judgement.settled.append("no window tears")
     result.judgement = judgement
+
+
+def _judge_short_boundary(judgement, window, refresh_ms):
+    """A scan-out boundary read as a jump well short of a refresh's motion (_least_whole_ms),
+    and not smeared, may be a tear: whether the window tears is then not settled. Returns
+    whether that is so."""
+    boundary = next((b for b in window.breaks if b.kind == "scan"), None)
+    if not window.reliable or boundary is None or boundary.smeared or \
+            boundary.jump_ms >= _least_whole_ms(window, refresh_ms):
+        return False
+    judgement.unsettled.append(verdict.Unsettled(
+        f"window {window.name}'s scan-out boundary jumps by only "
+        f"{boundary.jump_ms / refresh_ms:.2f} of a refresh's motion: it may be a tear (a swap "
+        "during scan-out), so whether the window tears is not known",
+        "take another photo with a shutter of 1/1000 s or faster, closer, so that the "
+        "boundary shows sharp and its jump is read to a fraction of a refresh"))
+    return True
 
 
 def _lag_doubt_cause(window):

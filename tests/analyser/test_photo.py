@@ -31,6 +31,10 @@ class Photos(unittest.TestCase):
             ("three in step, seen at an angle", wall(3, (1920, 1080)),
              {"yaw_deg": -20, "jpeg_quality": 70, "photo_size": (2400, 1400)},
              True),
+            # Its display blanking, one tear of 0.7 of a refresh: the boundary, read short, or
+            # a tear, a single break cannot say.
+            ("a lone tear of most of a refresh", wall(1, **{"0": {
+                "swap_interval_ms": 11.8, "mode": "N", "phase_ms": 7.07}}), {}, None),
         ]
         for name, displays, settings, in_sync in cases:
             with self.subTest(name):
@@ -43,12 +47,13 @@ class Photos(unittest.TestCase):
                     truth = truths[window.name]
                     if not tearing:  # a tearing window's rows show frames of many moments
                         self.assertAlmostEqual(window.lag_frames, truth.lag_frames, delta=0.25)
-                    if window.scan is not None:
+                    if window.scan is not None and any(b[1] == "scan" for b in truth.breaks):
                         difference = abs(window.scan - truth.scan) % 1.0
                         self.assertLessEqual(min(difference, 1 - difference), 0.1)
                     self.assertLess(np.abs(window.corners - truth.corners).max(), 3.0)
                     truth_tears = [b for b in truth.breaks if b[1] == "tear"]
-                    self.assertEqual(bool(window.tears), bool(truth_tears), window.breaks)
+                    if in_sync is not None:
+                        self.assertEqual(bool(window.tears), bool(truth_tears), window.breaks)
 
     def test_rolling_shutter_is_taken_out_when_its_readout_is_given(self):
         displays = [wall(1)[0], wall(1)[0]]
