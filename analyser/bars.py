@@ -62,17 +62,21 @@ def half_level_edges(profiles, centres, half, reach):
     return edges[0], edges[1]
 
 
-def row_levels(samples):
-    """The median of every fourth sample of each row (a quarter of the work of all of them):
+LEVEL_STEP = 4  # row levels are taken from every this many samples of a row
+
+
+def row_levels(samples, step=LEVEL_STEP):
+    """The median of every step-th sample of each row (a quarter of the work of all of them):
     the panel's level in a row the horizontal bar does not cross, the bar's in one it does."""
-    return np.median(samples[:, ::4], axis=1)
+    return np.median(samples[:, ::step], axis=1)
 
 
-def read_vertical_bar(samples, width, level, levels=None):
+def read_vertical_bar(samples, width, level, levels=None, per_pixel=None, first_column=0):
     """The vertical bar in every sampled row. level is the greenness of a lit bar; levels the
-    samples' row_levels, where already known."""
+    samples' row_levels, where already known. The samples span the window's width, or, given
+    per_pixel (samples per window pixel), a band of it from sample index first_column on."""
     rows, columns = samples.shape
-    per_pixel = columns / width
+    per_pixel = columns / width if per_pixel is None else per_pixel
     # Most of a row is dark panel: its level is its background.
     background = row_levels(samples) if levels is None else levels
     box = _box_filter(samples, max(1, int(round(BAR * per_pixel))))
@@ -90,10 +94,10 @@ def read_vertical_bar(samples, width, level, levels=None):
     half = background + (peak - background) / 2
     reach = int(np.ceil((BAR + 8) * per_pixel)) + 4
     left, right = half_level_edges(samples, centre, half, reach)
-    # Sample index i stands for window u = (i + 0.5) / per_pixel; a half-level crossing between
-    # two samples is the edge.
-    left_u = (left + 0.5) / per_pixel
-    right_u = (right + 0.5) / per_pixel
+    # Sample index i stands for window u = (first_column + i + 0.5) / per_pixel; a half-level
+    # crossing between two samples is the edge.
+    left_u = (first_column + left + 0.5) / per_pixel
+    right_u = (first_column + right + 0.5) / per_pixel
     margin = EDGE + 1.0
     at_left = ~(left_u > margin)
     at_right = ~(right_u < width - margin)

@@ -39,6 +39,9 @@ REFIT_DISAGREE_PHOTO_PX = 1.0
 OUTLINE_ERROR_PX = 0.25
 COARSE_OUTLINE_ERROR_PX = 1.0
 MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as a break
+# A band of a window's width holds its vertical bar where most rows light at least this share
+# of the bars' light there.
+BAND_LIT_SHARE = 0.5
 # A scan-out boundary's jump is read short of a refresh's motion by no more than this share of
 # it, nor by more than this many photo pixels, where the change is not smeared.
 WHOLE_SHARE = 0.8
@@ -401,22 +404,24 @@ def outline_doubt_px(window, refresh_ms):
     return window.bars_disagree_px + bend + unseen + leaps
 
 
-def lit_samples(samples):
+def lit_samples(samples, column_step=1):
     """A window's samples above its panel's black (most of a window is dark panel: the median
     of a sparse share of them), lowered in place, a lit bar's light above it (a high
-    percentile: the bars and the frame light about a fiftieth of a window), and the black."""
-    black = float(np.median(samples[::4, ::4]))
+    percentile: the bars and the frame light about a fiftieth of a window), and the black.
+    The samples are of every column_step-th column of the window's grid."""
+    black = float(np.median(samples[::4, ::max(1, 4 // column_step)]))
     lit = np.subtract(samples, black, out=samples)
-    return lit, max(float(np.percentile(lit[::2, ::2], 99.5)), 1.0), black
+    light = np.percentile(lit[::2, ::max(1, 2 // column_step)], 99.5)
+    return lit, max(float(light), 1.0), black
 
 
 def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
-                trace=locate.refine_corners):
+                trace=locate.refine_corners, band=None):
     """The window whose coarse outline (locate.Outline) is given: its frame lines traced by
     trace on outline_map (for refine_corners the greenness, which neither a bright wall nor
     glare lights), its bars read from image (float32): brightness, as colour is stored at half
     the resolution and so bends a thin bar by pixels, or greenness. None when too few rows
-    show the vertical bar."""
+    show the vertical bar. band: where the vertical bar stands (see _read_in), where known."""
     if group is not None:
         width, height = group[2], group[3]
     else:
@@ -428,7 +433,8 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
     if group is None:
         width, height, to_photo = _size_from_bars(image, to_photo, width, height,
                                                   photo_points, traced.shared)
-    window = _read_in(image, to_photo, width, height, name, group, per_pixel, traced.shared)
+    window = _read_in(image, to_photo, width, height, name, group, per_pixel, traced.shared,
+                      band)
     if window is None:
         return None
     window.sides_traced = traced.traced
@@ -466,14 +472,20 @@ def _refit_to_bar_ends(image, window, per_pixel, across):
     return again
 
 
-def _read_in(image, to_photo, width, height, name, group, per_pixel, shared):
+def _read_in(image, to_photo, width, height, name, group, per_pixel, shared, band=None):
     """The window's bars read in the outline that to_photo gives; None when too few rows show
-    the vertical bar."""
+    the vertical bar. band: (u from, u to), window pixels, the stretch of the window's width
+    where the vertical bar stands, if that is known (see _bars_in_band)."""
     columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
-    samples, u, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows)
-    samples, level, black = lit_samples(samples)
-    levels = bars.row_levels(samples)
-    vertical = bars.read_vertical_bar(samples, width, level, levels)
+    read = None if band is None else _bars_in_band(image, to_photo, width, height, columns,
+                                                   rows, band)
+    if read is None:
+        samples, _, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows)
+        samples, level, black = lit_samples(samples)
+        levels = bars.row_levels(samples)
+        vertical = bars.read_vertical_bar(samples, width, level, levels)
+    else:
+        vertical, levels, level, black, v, photo_y = read
     f = pattern.sweep_from_offset(np.nanmedian(vertical.offset), width) if np.any(
         ~np.isnan(vertical.offset)) else np.nan
     horizontal = bars.read_horizontal_bar(levels, height, level, v, f * (height - 9))
@@ -501,6 +513,35 @@ def _read_in(image, to_photo, width, height, name, group, per_pixel, shared):
     return Window(name, group, width, height, group is None, corners, to_photo, v, photo_y,
                   vertical, horizontal, reading, disagree * (width - 9), shared=shared,
                   panel_black=black, bar_light=black + level)
+
+
+def _bars_in_band(image, to_photo, width, height, columns, rows, band):
+    """The vertical bar read from the columns of the sampling grid within band only, with the
+    panel's black, the bars' light and the rows' levels from every bars.LEVEL_STEP-th column
+    (as a reading of the whole grid takes them): (vertical bar, levels, light, black, v, photo
+    y), or None where the band does not hold the bar, or the bar read does not stand clear of
+    the band's ends (it moved further than foreseen), when the whole width is to be read."""
+    step = bars.LEVEL_STEP
+    sparse, _, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows,
+                                           step=step)
+    sparse, level, black = lit_samples(sparse, step)
+    levels = bars.row_levels(sparse, 1)
+    per_pixel = columns / width
+    first = max(int(np.floor(band[0] * per_pixel)), 0)
+    stop = min(int(np.ceil(band[1] * per_pixel)), columns)
+    near, _, _, _ = rectify.sample(image, to_photo, width, height, columns, rows, first,
+                                   stop - first)
+    near -= black
+    if np.median(near.max(axis=1)) < BAND_LIT_SHARE * level:
+        return None  # no bar in the band: read from noise, it would stand anywhere
+    vertical = bars.read_vertical_bar(near, width, level, levels, per_pixel, first)
+    read = vertical.offset[~np.isnan(vertical.offset)]
+    if len(read) < rows / 2:
+        return None
+    clear = bars.SEARCH_PX / 2
+    low = band[0] <= 0 or np.median(read) - band[0] >= clear
+    high = band[1] >= width or band[1] - np.median(read) - BAR >= clear
+    return (vertical, levels, level, black, v, photo_y) if low and high else None
 
 
 def _size_from_bars(image, to_photo, width, height, photo_points, shared):

@@ -33,19 +33,21 @@ def grid_size(to_photo, width, height, per_pixel=(2.0, 1.5)):
     return columns, rows
 
 
-def sample(image, to_photo, width, height, columns, rows):
-    """The image sampled at the centres of a columns x rows grid over the window.
+def sample(image, to_photo, width, height, columns, rows, first=0, count=None, step=1):
+    """The image sampled at the centres of a columns x rows grid over the window, or at count of
+    its columns from column first on, every step-th.
 
-    Returns the samples (rows x columns, float32), the window u of each column, the window v of
-    each row, and the photo y at which each row crosses the window's middle (for the camera's
-    rolling shutter).
+    Returns the samples (rows x columns sampled, float32), the window u of each column sampled,
+    the window v of each row, and the photo y at which each row crosses the window's middle
+    (for the camera's rolling shutter).
     """
-    u = (np.arange(columns) + 0.5) * width / columns
+    count = (columns - first + step - 1) // step if count is None else count
+    u = (first + step * np.arange(count) + 0.5) * width / columns
     v = (np.arange(rows) + 0.5) * height / rows
     # Grid index to photo: grid index to window coordinates, then the window's homography.
-    to_window = np.array([[width / columns, 0, 0.5 * width / columns],
+    to_window = np.array([[step * width / columns, 0, (first + 0.5) * width / columns],
                           [0, height / rows, 0.5 * height / rows], [0, 0, 1]])
-    samples = cv2.warpPerspective(image, to_photo @ to_window, (columns, rows),
+    samples = cv2.warpPerspective(image, to_photo @ to_window, (count, rows),
                                   flags=cv2.INTER_LINEAR | cv2.WARP_INVERSE_MAP,
                                   borderMode=cv2.BORDER_CONSTANT, borderValue=0)
     middle = np.column_stack([np.full(rows, width / 2), v]).astype(np.float32)

@@ -14,7 +14,7 @@ import cv2
 import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
-from analyser import course, locate, machines, pattern, photo, rectify, timing, verdict
+from analyser import bars, course, locate, machines, pattern, photo, rectify, timing, verdict
 from analyser.pattern import BAR, PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
@@ -49,6 +49,9 @@ OFFSET_FRAMES = 9
 MAX_READOUT_DRIFT = 0.25
 HELD_FRAMES_ADVICE = ("film closer and at more frames per second, with a short exposure, so "
                       "that every window shows its scan-out boundary and its content finely")
+# A followed window's vertical bar is looked for within the stretch of its width that the
+# sweep can have taken it to since it was read last, and this many refreshes more.
+BAND_REFRESHES = 3
 GREEN_FLOOR = 6.0  # greenness (of 255) that no grey wall shows: the pattern is near
 OUTLINE_REACH_PX = 2
 OUTLINE_MARGIN = 0.05  # of the windows' extent: how far beyond them sides are looked for
@@ -70,6 +73,21 @@ class Tracked:
     top_y: list = field(default_factory=list)  # photo y of the window's top, per frame read
     bottom_y: list = field(default_factory=list)
     lean_px: list = field(default_factory=list)  # per frame read: photo.Window.bars_lean_px
+    # Where its vertical bar last stood (window pixels, its median offset), and when
+    bar_at: tuple = None
+
+    def bar_band(self, moment_ms, refresh_ms):
+        """The stretch of the window's width (u from, u to) in which its vertical bar stands
+        at moment_ms: as far either way of where it last stood as the sweep moves it since,
+        and over a few refreshes more (the rows of a frame show up to two or three refreshes
+        apart), and as far again as a reading looks about its typical place. None where it was
+        not read last."""
+        if self.bar_at is None or self.lost:
+            return None
+        offset, then = self.bar_at
+        speed = (self.group[2] - 9) * SWEEP_PER_MS
+        reach = bars.SEARCH_PX + BAR + speed * (moment_ms - then + BAND_REFRESHES * refresh_ms)
+        return offset - reach, offset + BAR + reach
 
     def found_at(self, corners):
         """Follows the window from the outline a search found."""
@@ -199,7 +217,7 @@ class Reader:
         # read side by side on the machine's cores.
         readings = self.pool.map(lambda t: photo.read_window(
             maps, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
-            SAMPLES_PER_PIXEL, trace), tracked_windows)
+            SAMPLES_PER_PIXEL, trace, t.bar_band(moment_ms, refresh_ms)), tracked_windows)
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
                     window.max_doubt_px:
@@ -268,6 +286,8 @@ class Reader:
         tracked.top_y.append(float(window.corners[:2, 1].mean()))
         tracked.bottom_y.append(float(window.corners[2:, 1].mean()))
         tracked.lean_px.append(window.bars_lean_px)
+        offsets = window.vertical.offset[~np.isnan(window.vertical.offset)]
+        tracked.bar_at = (float(np.median(offsets)), moment_ms) if len(offsets) else None
 
 
 @dataclass
@@ -295,6 +315,8 @@ class WindowCourse:
     offset_doubt_ms: float = 0.0
     drift: float = None  # refreshes per second relative to the reference window
     drift_error: float = None
+    # refreshes per second that a camera readout not known may put its refresh rate off by
+    readout_drift: float = 0.0
     slips: list = field(default_factory=list)
     swap_locked: bool = None
     lone_stutters: list = field(default_factory=list)
@@ -479,10 +501,13 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
         if result.timeline is not None:
             break
     heights = np.median(np.subtract(tracked.bottom_y, tracked.top_y))
-    if result.timeline is not None and not known_readout and course.readout_drift(
-            boundaries[:, 2], boundaries[:, 1], result.timeline, heights / frame_height,
-            moments) > MAX_READOUT_DRIFT:
-        result.timeline = None
+    if result.timeline is not None and not known_readout:
+        off = course.readout_drift(boundaries[:, 2], boundaries[:, 1], result.timeline,
+                                   heights / frame_height, moments)
+        if off > MAX_READOUT_DRIFT:
+            result.timeline = None
+        else:
+            result.readout_drift = off * 1000.0 / max(moments[-1] - moments[0], 1.0)
     period = result.refresh_ms or nominal_ms
     window_readout = course.readout_of_window_ms(
         moments[boundaries[:, 0].astype(int)], boundaries[:, 1], boundaries[:, 3], period) \
@@ -603,8 +628,11 @@ def _drift(window, reference, frame_ms):
         return
     mine, theirs = window.timeline, reference.timeline
     window.drift = mine.refresh_hz - theirs.refresh_hz
-    window.drift_error = float(np.hypot(1000 * mine.refresh_error_ms / mine.refresh_ms ** 2,
-                                        1000 * theirs.refresh_error_ms / theirs.refresh_ms ** 2))
+    # Each rate is read to its fit's error, and to what a camera readout not known may do.
+    window.drift_error = float(np.linalg.norm([
+        1000 * mine.refresh_error_ms / mine.refresh_ms ** 2,
+        1000 * theirs.refresh_error_ms / theirs.refresh_ms ** 2, window.readout_drift,
+        reference.readout_drift]))
     if window is reference or window.in_step or abs(window.drift) >= 1.0:
         return
     moments = np.arange(window.moments[0], window.moments[-1], min(frame_ms, 5.0))

@@ -10,7 +10,7 @@ from camera import photograph
 
 from tests.analyser.scenes import camera, wall
 from analyser import locate, photo_io
-from analyser.photo import analyse
+from analyser.photo import analyse, read_window
 
 MOMENT_MS = 3456.7  # on the way down, well away from the turns of the sweep
 
@@ -178,3 +178,23 @@ class WallsUnlikeOurs(unittest.TestCase):
 
         with mock.patch.object(locate, "find_windows", only_those):
             return analyse(photo, [d.group for d in displays])
+
+
+class ReadingInABand(unittest.TestCase):
+    def test_a_band_about_the_bar_reads_as_the_whole_width_and_a_wrong_one_falls_back(self):
+        photo, truths = take(wall(2))
+        green = locate.greenness(photo)
+        brightness = cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32)
+        outline = locate.Outline(truths["0,0"].corners)
+        group = wall(2)[0].group
+        whole = read_window(green, brightness, outline, "0,0", group)
+        bar = np.nanmedian(whole.vertical.offset)
+        for name, band in (("about the bar", (bar - 80, bar + 90)),
+                           ("beyond the window's left", (-200, bar + 60)),
+                           ("where the bar is not", (bar + 200, bar + 400))):
+            with self.subTest(name):
+                banded = read_window(green, brightness, outline, "0,0", group, band=band)
+                np.testing.assert_allclose(banded.vertical.offset, whole.vertical.offset,
+                                           atol=0.05)
+                self.assertAlmostEqual(banded.horizontal.offset, whole.horizontal.offset)
+                self.assertEqual([b.row for b in banded.breaks], [b.row for b in whole.breaks])
