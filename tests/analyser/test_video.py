@@ -234,5 +234,22 @@ class HeldFrames(unittest.TestCase):
                                  answer == "in sync", result.judgement.settled)
 
 
+class Drift(unittest.TestCase):
+    def test_a_drift_within_what_an_unknown_readout_allows_is_in_step(self):
+        # 60.000 and 60.006 Hz, each rate read to 0.0005 Hz: the 0.006 stands out, unless a
+        # readout not known may move a rate by 0.003 refreshes per second as well.
+        cases = [("readout known", 0.0, False), ("readout not known", 0.003, True)]
+        for name, readout_drift, in_step in cases:
+            with self.subTest(name):
+                windows = [_course(str(i + 1)) for i in range(2)]
+                for window, hz in zip(windows, (60.0, 60.006)):
+                    window.timeline = course.Timeline(1000.0 / hz, [(0.0, 0.0)],
+                                                      0.0005 * 1000.0 / hz ** 2)
+                    window.readout_drift = readout_drift
+                video._drift(windows[1], windows[0], 1000.0 / 60)
+                self.assertAlmostEqual(windows[1].drift, 0.006, places=6)
+                self.assertEqual(windows[1].in_step, in_step)
+
+
 if __name__ == "__main__":
     unittest.main()
