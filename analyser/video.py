@@ -6,8 +6,6 @@ video and for every second of it.
 """
 
 import functools
-import os
-from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 
 import cv2
@@ -186,7 +184,6 @@ class Reader:
         self.frames = 0
         self.frame_height = None
         self.first_seen = self.last_seen = None
-        self.pool = ThreadPoolExecutor(os.cpu_count() or 1)
         self.buffers = _Buffers()
 
     def read(self, moment_ms, frame):
@@ -213,11 +210,12 @@ class Reader:
                                      np.concatenate([t.corners for t in tracked_windows]),
                                      self.buffers)
         trace = functools.partial(_traced_in_box, origin=origin)
-        # OpenCV and numpy let go of the interpreter lock while they work, so windows are
-        # read side by side on the machine's cores.
-        readings = self.pool.map(lambda t: photo.read_window(
+        # One window after the other: a window's reading is many small array operations, and
+        # read on threads side by side they mostly wait for each other (see analyse).
+        readings = [photo.read_window(
             maps, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
-            SAMPLES_PER_PIXEL, trace, t.bar_band(moment_ms, refresh_ms)), tracked_windows)
+            SAMPLES_PER_PIXEL, trace, t.bar_band(moment_ms, refresh_ms))
+            for t in tracked_windows]
         for tracked, window in zip(tracked_windows, readings):
             if window is None or photo.outline_doubt_px(window, refresh_ms) > \
                     window.max_doubt_px:
@@ -384,11 +382,20 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
     reader = Reader(groups, refresh_hz, readout_ms)
     count = 0
     last_moment = 0.0
-    for index, moment, frame in frames:
-        reader.read(moment, frame)
-        count, last_moment = index + 1, moment
-        if progress:
-            progress.update(count)
+    # The frames are read on one core, and decoded on another: OpenCV's own threads, each
+    # given a share of operations that take a fraction of a millisecond, cost more in waking
+    # and waiting than they save (a 1080p frame of two windows took 43 ms of processor time
+    # with them, 27 without).
+    threads = cv2.getNumThreads()
+    cv2.setNumThreads(1)
+    try:
+        for index, moment, frame in frames:
+            reader.read(moment, frame)
+            count, last_moment = index + 1, moment
+            if progress:
+                progress.update(count)
+    finally:
+        cv2.setNumThreads(threads)
     if progress:
         progress.finish()
     if count == 0:
