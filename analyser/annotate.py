@@ -40,8 +40,8 @@ def draw(photo, result):
         lag = "lag ?" if np.isnan(window.lag_ms) else \
             f"lag {window.lag_ms:.1f} ms ({window.lag_frames:.2f} fr)"
         scan = "" if window.scan is None else f"  scan {window.scan:.2f}"
-        if window.scan_arc is not None:
-            scan = f"  scan {window.scan_arc[0]:.2f}..{sum(window.scan_arc) % 1.0:.2f}"
+        if window.scan_arc_ends is not None:
+            scan = "  scan {:.2f}..{:.2f}".format(*window.scan_arc_ends)
         origin = window.corners[0] + [3 * thickness, 12 * thickness * font]
         for row, text in enumerate([window.name, lag + scan]):
             position = (int(origin[0]), int(origin[1] + row * 30 * font))

@@ -107,6 +107,15 @@ class Window:
         return machines.machine_of(self.group) if self.group else ""
 
     @property
+    def scan_arc_ends(self):
+        """Where scan_arc begins and ends, fractions of a refresh (the end past the turn where
+        the arc runs round it); None without one."""
+        if self.scan_arc is None:
+            return None
+        start, length = self.scan_arc
+        return start, (start + length) % 1.0
+
+    @property
     def bars_disagree_px(self):
         return abs(self.bars_lean_px)
 
@@ -254,9 +263,9 @@ def off_the_clock(positions, reach=SAME_CLOCK_MS * SWEEP_PER_MS):
     those of most of them (whichever way the sweep runs, a position moves by no more than the
     time); where no majority agrees, every one that does not agree with all."""
     positions = np.asarray(positions, float)
-    agreeing = np.abs(positions[:, None] - positions[None, :]) <= reach
     if len(positions) < 2:
         return np.zeros(len(positions), bool)
+    agreeing = np.abs(positions[:, None] - positions[None, :]) <= reach
     support = agreeing.sum(axis=1)
     if support.max() > len(positions) / 2:
         return ~agreeing[int(np.argmax(support))]
@@ -342,16 +351,11 @@ def _plausible_outlines(green, brightness, outlines, refresh_ms):
     (at its estimated size and with few samples), the one that reads most like it first: a
     shape that is no window (a piece of one, or noise) reads as bars that stray by far more
     than any outline's error can make them."""
-    strays = []
-    for outline in outlines:
-        reading = best_reading(green, brightness, [outline], "", None, refresh_ms,
-                               PLAUSIBLE_SAMPLES)
-        if reading is not None and reading.doubt_px <= NO_PATTERN_PX:
-            strays.append(reading.doubt_px)
-        else:
-            strays.append(None)
-    kept = [(stray, index) for index, stray in enumerate(strays) if stray is not None]
-    return [outlines[index] for _, index in sorted(kept)]
+    readings = [best_reading(green, brightness, [outline], "", None, refresh_ms,
+                             PLAUSIBLE_SAMPLES) for outline in outlines]
+    kept = sorted((reading.doubt_px, index) for index, reading in enumerate(readings)
+                  if reading is not None and reading.doubt_px <= NO_PATTERN_PX)
+    return [outlines[index] for _, index in kept]
 
 
 def best_reading(green, brightness, outlines, name, group, refresh_ms, per_pixel=(2.0, 1.5)):
@@ -600,10 +604,10 @@ def _time_windows(result, photo_height):
                                    "in it are not taken for tears")
             for found in window.breaks:
                 found.kind = "unsure"
-        if boundary is None and not window.breaks:
+        if boundary is None and not window.breaks and window.reliable:
             window.scan_arc = _unseen_scan_arc(window, read, refresh)
         if not window.reliable:
-            window.lead_ms, window.scan, window.scan_arc = float("nan"), None, None
+            window.lead_ms, window.scan = float("nan"), None
             for found in window.breaks:
                 found.kind = "unsure"
     _lag_within_clocks(result.windows, refresh)
@@ -625,8 +629,8 @@ def _unseen_scan_arc(window, read_ms, refresh_ms):
     """The scan positions that a window showing no break leaves open (timing.unseen_scan_arc),
     where a scan-out boundary in its rows would have shown: its bars jump by a refresh's full
     motion well above what counts as a break (not at a turn of the sweep, where it folds
-    back), and its top and bottom rows show one frame (a boundary smeared by a long shutter
-    beyond what counts as a break still moves them a frame apart). None elsewhere."""
+    back), and every stretch of its rows shows one frame (timing.rows_without_boundary).
+    None elsewhere."""
     frame_px = _frame_px(window, refresh_ms)
     across, _ = rectify.photo_extent(window.to_photo, window.width, window.height)
     smallest = max(timing.MIN_JUMP_PX, MIN_JUMP_PHOTO_PX * window.width / across)
@@ -878,11 +882,11 @@ def _judge_scans(judgement, judged):
                 "or the boundary lies too near its top or bottom), so whether it refreshes in "
                 "step with the others is not known", advice))
         elif window.scan is None and most > MAX_SCAN_SPREAD:
-            start, length = window.scan_arc
+            start, end = window.scan_arc_ends
             judgement.unsettled.append(verdict.Unsettled(
                 f"window {window.name} shows no scan-out boundary: its display was blanking or "
-                f"scanning near its top or bottom, at {start:.2f} to "
-                f"{(start + length) % 1:.2f} of a refresh, so whether it refreshes in step "
+                f"scanning near its top or bottom, at {start:.2f} to {end:.2f} of a refresh, "
+                "so whether it refreshes in step "
                 "with the others is not known", advice))
     if len(scans) + len(arcs) == len(judged) and most <= MAX_SCAN_SPREAD:
         unseen = " (those without a boundary blanking)" if arcs else ""

@@ -30,7 +30,7 @@ def window_json(window):
         "lag_doubt_ms": _number(window.lag_doubt_ms, 2),
         "scan": _number(window.scan, 3),
         "scan_arc": None if window.scan_arc is None else [
-            _number(window.scan_arc[0], 3), _number(sum(window.scan_arc) % 1.0, 3)],
+            _number(end, 3) for end in window.scan_arc_ends],
         "breaks": [{"row": b.row, "jump_ms": _number(b.jump_ms, 2), "kind": b.kind}
                    for b in window.breaks],
         "warnings": window.warnings,
