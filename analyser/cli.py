@@ -6,12 +6,13 @@ Exit status: 0 in sync, 3 not in sync, 4 cannot tell, 1 nothing to read, 2 wrong
 """
 
 import argparse
+import contextlib
 import json
 import os
 import sys
 
 from analyser import (__version__, annotate, machines, photo_io, report, video, video_io,
-                      video_report)
+                      video_report, video_workers)
 from analyser.photo import NothingToRead, analyse
 
 IN_SYNC, NOTHING_TO_READ, USAGE, NOT_IN_SYNC, CANNOT_TELL = 0, 1, 2, 3, 4
@@ -201,6 +202,16 @@ def _inspect_photo(path, groups, settings):
     return _print_result(result, path, settings, report, "photo")
 
 
+def _workers_for(clip, groups):
+    """Worker processes to read the windows of a long video on (the frames decoded into memory
+    they share), started now so that they are ready soon after the first windows are found;
+    a context that gives None for a short one."""
+    count = video_workers.worth_starting(clip.duration_s, len(groups) or None)
+    if not count:
+        return contextlib.nullcontext()
+    return video.start_workers(count, clip.shape, video_io.RING_FRAMES)
+
+
 def _inspect_video(path, groups, settings):
     try:
         clip = video_io.Video(path)
@@ -209,8 +220,9 @@ def _inspect_video(path, groups, settings):
         return NOTHING_TO_READ
     try:
         progress = video_io.Progress(clip.claimed_frames)
-        result = video.analyse(clip.frames(), groups, settings.refresh, settings.readout,
-                               progress)
+        with _workers_for(clip, groups) as pool:
+            result = video.analyse(clip.frames(pool and pool.frames), groups, settings.refresh,
+                                   settings.readout, progress, pool)
     except video.NothingToRead as error:
         print(f"inspect: {path}: {error}", file=sys.stderr)
         return NOTHING_TO_READ

@@ -12,7 +12,8 @@ import cv2
 import numpy as np
 from numpy.lib.stride_tricks import sliding_window_view
 
-from analyser import bars, course, locate, machines, pattern, photo, rectify, timing, verdict
+from analyser import (bars, course, locate, machines, pattern, photo, rectify, timing, verdict,
+                      video_workers)
 from analyser.pattern import BAR, PERIOD_MS, SWEEP_PER_MS
 
 # Brightness keeps every pixel sharp, so fewer samples per video pixel than a photo's greenness
@@ -100,6 +101,74 @@ class Tracked:
         return bool(moved <= 0.5 * before.min() and np.all(
             np.abs(sides - before) <= REFOUND_SHARE * before))
 
+    def request(self, moment_ms, refresh_ms):
+        """What reading the window in the frame at moment_ms needs."""
+        return Request(self.name, self.group, self.corners, self.shared,
+                       self.bar_band(moment_ms, refresh_ms), refresh_ms)
+
+    def record(self, moment_ms, sighting):
+        """Keeps what the frame at moment_ms showed of the window (a Sighting, or None where
+        it was not read)."""
+        if sighting is None:
+            self.lost += 1
+            return
+        self.lost = 0
+        if sighting.corners is not None:
+            self.corners = sighting.corners
+        self.seen.moments.append(moment_ms)
+        self.seen.segments.append(sighting.segments)
+        self.seen.breaks.append(sighting.breaks)
+        self.top_y.append(sighting.top_y)
+        self.bottom_y.append(sighting.bottom_y)
+        self.lean_px.append(sighting.lean_px)
+        self.bar_at = None if np.isnan(sighting.bar_u) else (sighting.bar_u, moment_ms)
+
+
+@dataclass
+class Request:
+    """A followed window to be read in a frame: where it was, and where its vertical bar may
+    stand now (see Tracked.bar_band)."""
+    name: str
+    group: tuple
+    corners: np.ndarray
+    shared: tuple
+    band: tuple
+    refresh_ms: float
+
+
+@dataclass
+class Sighting:
+    """The few figures of a window read in a frame that its course needs."""
+    corners: np.ndarray  # its outline, None where it is not to be followed from it
+    # per stretch of rows showing one frame: row (of the window's height), photo y, sweep
+    # position (nan where not read) and share of the window's rows
+    segments: np.ndarray
+    breaks: list  # per scan-out boundary: row, photo y, jump (sweep position), smeared
+    top_y: float  # photo y of the window's top and bottom
+    bottom_y: float
+    lean_px: float  # photo.Window.bars_lean_px
+    bar_u: float  # the vertical bar's median offset, window pixels; nan where none was read
+
+
+def _sighting(window):
+    rows = len(window.v)
+    segments = []
+    for segment in window.reading.segments:
+        middle = min((segment.start + segment.end) // 2, rows - 1)
+        segments.append((window.v[middle] / window.height, window.photo_y[middle],
+                         segment.f if not np.isnan(segment.offset) else np.nan,
+                         (segment.end - segment.start) / rows))
+    breaks = [(b.row / window.height, window.photo_y[min(b.index, rows - 1)], b.jump_f,
+               b.smeared) for b in window.breaks]
+    offsets = window.vertical.offset[~np.isnan(window.vertical.offset)]
+    # A window's outline is followed from frame to frame; but where a bar runs along a frame
+    # line (at a turn of the sweep) a side may be traced onto the bar, and followed from there
+    # it would go away with the bar.
+    corners = None if _bar_along_a_side(window) else window.corners
+    return Sighting(corners, np.array(segments, float).reshape(-1, 4), breaks,
+                    float(window.corners[:2, 1].mean()), float(window.corners[2:, 1].mean()),
+                    window.bars_lean_px, float(np.median(offsets)) if len(offsets) else np.nan)
+
 
 def _bar_along_a_side(window):
     """Whether the bars (photo.Window) lie within a side's tracing reach of the frame lines."""
@@ -117,38 +186,83 @@ def _side_lengths(corners):
     return np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
 
 
-def _outline_maps(frame, gray, corners, buffers):
-    """The two maps a followed window's frame lines are traced on (see
-    locate.refine_corners_on_either), float32, over the box around the windows whose corners
-    (N x 2) are given, and the box's top-left corner (x, y) in the frame: brightness where the
-    pattern's green lies within OUTLINE_REACH_PX, and brightness weighted by greenness (their
-    product scaled back to 0 .. 255). A frame line keeps the sharpness of brightness (colour
-    is stored at half the resolution) and the first map places it best; but a lit wall or
-    bezel that abuts the line, grey, lies within the green's reach as the colour blurs onto
-    it, and traced on the first map a side crept out onto the wall's edge, pixels off. The
-    second map weights the wall out. gray is the frame's brightness (uint8); the maps are
-    views of buffers (a _Buffers), good until the next frame's are made."""
+class FollowedReader:
+    """Reads followed windows, frame by frame, keeping the arrays it writes into from one frame
+    to the next. Windows may be read by several of these, in worker processes."""
+
+    def __init__(self):
+        self.buffers = _Buffers()
+
+    def __call__(self, frame, request):
+        """The Sighting of the window that request names in frame (BGR), or None where the
+        window cannot be read there. Windows once found have their bars read from brightness,
+        not greenness: video stores colour at half the resolution and compresses it hard,
+        which bends a thin bar by pixels, while its brightness keeps every pixel. Inside a
+        window only the pattern is lit; the wall around it may be too, and is kept out of the
+        maps its frame lines are traced on."""
+        box = _box_around(request.corners, frame.shape[:2])
+        gray, brightness = self._brightness(frame, box)
+        maps, origin = _outline_maps(frame, gray, box, self.buffers)
+        trace = functools.partial(_traced_in_box, origin=origin)
+        outline = locate.Outline(request.corners, request.shared)
+        window = photo.read_window(maps, brightness, outline, request.name, request.group,
+                                   SAMPLES_PER_PIXEL, trace, request.band)
+        if window is None or photo.outline_doubt_px(window, request.refresh_ms) > \
+                window.max_doubt_px:
+            return None
+        return _sighting(window)
+
+    def _brightness(self, frame, box):
+        """The frame's brightness over box (both as whole-frame arrays, only box written):
+        uint8 and float32."""
+        size = frame.shape[:2]
+        gray = self.buffers.get("gray", size, np.uint8)
+        brightness = self.buffers.get("brightness", size, np.float32)
+        cv2.cvtColor(frame[box], cv2.COLOR_BGR2GRAY, dst=gray[box])
+        np.copyto(brightness[box], gray[box])
+        return gray, brightness
+
+
+def _box_around(corners, shape):
+    """The box (a pair of slices, rows and columns) of a frame of shape (height, width) that a
+    followed window whose corners (4 x 2, photo x, y) are given is read in: with room for its
+    sides to have moved, and for the bars and windows that its frame lines are told from."""
     low, high = corners.min(axis=0), corners.max(axis=0)
     margin = OUTLINE_MARGIN * (high - low).max() + locate.PAIR_REACH_PX
-    height, width = gray.shape
+    height, width = shape
     left, top = np.maximum(np.floor(low - margin).astype(int), 0)
     right, bottom = np.minimum(np.ceil(high + margin).astype(int) + 1, (width, height))
+    return slice(top, bottom), slice(left, right)
+
+
+def _outline_maps(frame, gray, box, buffers):
+    """The two maps a followed window's frame lines are traced on (see
+    locate.refine_corners_on_either), float32, over box (see _box_around), and the box's
+    top-left corner (x, y) in the frame: brightness where the pattern's green lies within
+    OUTLINE_REACH_PX, and brightness weighted by greenness (their product scaled back to
+    0 .. 255). A frame line keeps the sharpness of brightness (colour is stored at half the
+    resolution) and the first map places it best; but a lit wall or bezel that abuts the
+    line, grey, lies within the green's reach as the colour blurs onto it, and traced on the
+    first map a side crept out onto the wall's edge, pixels off. The second map weights the
+    wall out. gray is the frame's brightness (uint8); the maps are views of buffers (a
+    _Buffers), good until the next window's are made."""
 
     def box_of(name, dtype):
-        return buffers.get(name, gray.shape, dtype)[top:bottom, left:right]
+        return buffers.get(name, gray.shape, dtype)[box]
 
-    excess = locate.green_excess(frame[top:bottom, left:right], box_of("excess", np.uint8))
+    excess = locate.green_excess(frame[box], box_of("excess", np.uint8))
     reach = 2 * OUTLINE_REACH_PX + 1
     near = cv2.dilate(excess, np.ones((reach, reach), np.uint8), dst=box_of("near", np.uint8))
     # near is 255 where the green is near and 0 elsewhere, so that ANDed with it brightness
     # is kept there and 0 elsewhere.
     cv2.compare(near, GREEN_FLOOR, cv2.CMP_GE, dst=near)
-    box = gray[top:bottom, left:right]
+    inside = gray[box]
     sharp = box_of("sharp", np.float32)
-    np.copyto(sharp, cv2.bitwise_and(box, near, dst=near))
-    weighted = cv2.multiply(box, excess, scale=1 / 255, dtype=cv2.CV_32F,
+    np.copyto(sharp, cv2.bitwise_and(inside, near, dst=near))
+    weighted = cv2.multiply(inside, excess, scale=1 / 255, dtype=cv2.CV_32F,
                             dst=box_of("weighted", np.float32))
-    return (sharp, weighted), np.array([left, top], float)
+    rows, columns = box
+    return (sharp, weighted), np.array([columns.start, rows.start], float)
 
 
 class _Buffers:
@@ -175,16 +289,19 @@ def _traced_in_box(maps, outline, origin):
 
 
 class Reader:
-    """Reads frame after frame, keeping per window only the few figures the course needs."""
+    """Reads frame after frame, keeping per window only the few figures the course needs.
+    With a pool (a video_workers.Pool), followed windows are read on its workers once they
+    have started: the same readings as here alone, sooner."""
 
-    def __init__(self, groups, refresh_hz, readout_ms):
+    def __init__(self, groups, refresh_hz, readout_ms, pool=None):
         self.groups, self.refresh_hz, self.readout_ms = list(groups), refresh_hz, readout_ms
         self.windows = {}
         self.last_search = -np.inf
         self.frames = 0
         self.frame_height = None
         self.first_seen = self.last_seen = None
-        self.buffers = _Buffers()
+        self.follow = FollowedReader()
+        self.pool = pool
 
     def read(self, moment_ms, frame):
         self.frames += 1
@@ -193,45 +310,19 @@ class Reader:
             self._search(moment_ms, frame)
         if not self.windows:
             return
-        # Windows once found have their bars read from brightness, not greenness: video stores
-        # colour at half the resolution and compresses it hard, which bends a thin green bar
-        # by pixels, while its brightness keeps every pixel. Inside a window only the pattern
-        # is lit; the wall around it may be too, and is kept out of the maps its frame lines
-        # are traced on.
-        size = frame.shape[:2]
-        gray = cv2.cvtColor(frame, cv2.COLOR_BGR2GRAY, dst=self.buffers.get("gray", size,
-                                                                            np.uint8))
-        brightness = self.buffers.get("brightness", size, np.float32)
-        np.copyto(brightness, gray)
         refresh_ms = 1000.0 / self.refresh_hz
-        seen = False
-        tracked_windows = list(self.windows.values())
-        maps, origin = _outline_maps(frame, gray,
-                                     np.concatenate([t.corners for t in tracked_windows]),
-                                     self.buffers)
-        trace = functools.partial(_traced_in_box, origin=origin)
-        # One window after the other: a window's reading is many small array operations, and
-        # read on threads side by side they mostly wait for each other (see analyse).
-        readings = [photo.read_window(
-            maps, brightness, locate.Outline(t.corners, t.shared), t.name, t.group,
-            SAMPLES_PER_PIXEL, trace, t.bar_band(moment_ms, refresh_ms))
-            for t in tracked_windows]
-        for tracked, window in zip(tracked_windows, readings):
-            if window is None or photo.outline_doubt_px(window, refresh_ms) > \
-                    window.max_doubt_px:
-                tracked.lost += 1
-                continue
-            tracked.lost = 0
-            # A window's outline is followed from frame to frame; but where a bar runs along
-            # a frame line (at a turn of the sweep) a side may be traced onto the bar, and
-            # followed from there it would go away with the bar.
-            if not _bar_along_a_side(window):
-                tracked.corners = window.corners
-            self._record(tracked, moment_ms, window)
-            seen = True
-        if seen:
+        tracked = list(self.windows.values())
+        requests = [t.request(moment_ms, refresh_ms) for t in tracked]
+        for window, sighting in zip(tracked, self._sightings(frame, requests)):
+            window.record(moment_ms, sighting)
+        if any(not t.lost for t in tracked):
             self.first_seen = moment_ms if self.first_seen is None else self.first_seen
             self.last_seen = moment_ms
+
+    def _sightings(self, frame, requests):
+        if self.pool is not None and len(requests) > 1 and self.pool.ready():
+            return self.pool.read(frame, requests, self.follow)
+        return [self.follow(frame, request) for request in requests]
 
     def _should_search(self, moment_ms):
         missing = not self.windows or (self.groups and len(self.windows) < len(self.groups))
@@ -267,25 +358,6 @@ class Reader:
             if np.linalg.norm(tracked.corners.mean(axis=0) - window.centre) < 0.25 * size:
                 return name
         return str(len(self.windows) + 1)
-
-    def _record(self, tracked, moment_ms, window):
-        rows = len(window.v)
-        segments = []
-        for segment in window.reading.segments:
-            middle = min((segment.start + segment.end) // 2, rows - 1)
-            segments.append((window.v[middle] / window.height, window.photo_y[middle],
-                             segment.f if not np.isnan(segment.offset) else np.nan,
-                             (segment.end - segment.start) / rows))
-        breaks = [(b.row / window.height, window.photo_y[min(b.index, rows - 1)], b.jump_f,
-                   b.smeared) for b in window.breaks]
-        tracked.seen.moments.append(moment_ms)
-        tracked.seen.segments.append(np.array(segments, float).reshape(-1, 4))
-        tracked.seen.breaks.append(breaks)
-        tracked.top_y.append(float(window.corners[:2, 1].mean()))
-        tracked.bottom_y.append(float(window.corners[2:, 1].mean()))
-        tracked.lean_px.append(window.bars_lean_px)
-        offsets = window.vertical.offset[~np.isnan(window.vertical.offset)]
-        tracked.bar_at = (float(np.median(offsets)), moment_ms) if len(offsets) else None
 
 
 @dataclass
@@ -377,9 +449,10 @@ class VideoResult:
         return self.judgement.reasons
 
 
-def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
-    """Everything a video tells. frames yields (index, moment in ms, BGR frame)."""
-    reader = Reader(groups, refresh_hz, readout_ms)
+def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None, pool=None):
+    """Everything a video tells. frames yields (index, moment in ms, BGR frame). pool: worker
+    processes to read windows on (a video_workers.Pool; see Reader and start_workers)."""
+    reader = Reader(groups, refresh_hz, readout_ms, pool)
     count = 0
     last_moment = 0.0
     # The frames are read on one core, and decoded on another: OpenCV's own threads, each
@@ -428,6 +501,12 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None):
         result.warnings.append(f"the pattern leaves the picture {reader.last_seen / 1000:.1f} "
                                "s into the video")
     return result
+
+
+def start_workers(count, frame_shape, ring):
+    """A video_workers.Pool of count processes reading followed windows in frames of
+    frame_shape, with ring frames of shared memory to decode into (see analyse)."""
+    return video_workers.Pool(count, frame_shape, FollowedReader(), ring)
 
 
 def _segment_table(tracked, readout_ms, frame_height):

@@ -12,6 +12,8 @@ import cv2
 from analyser import photo_io
 
 PREFETCH_FRAMES = 3
+# Frames decoded into in turn: one with the reader, the queued ones, one being decoded into.
+RING_FRAMES = PREFETCH_FRAMES + 2
 STILL_MAGIC = (b"\x89PNG", b"\xff\xd8\xff", b"GIF8", b"BM")
 
 
@@ -54,17 +56,21 @@ class Video:
         height = int(self.capture.get(cv2.CAP_PROP_FRAME_HEIGHT))
         if width * height > photo_io.MAX_PIXELS:
             raise UnreadableVideo(f"{path} is {width}x{height}: larger than can be analysed")
+        self.shape = (height, width, 3)
+        self.duration_s = self.claimed_frames / self.fps
         self.frames_read = 0
 
-    def frames(self):
+    def frames(self, into=None):
         """Yields (index, moment in ms, BGR frame). Moments come from the container's time
         stamps (a phone's frame rate varies), or from the frame rate where it has none. The
         next frames are decoded on a thread of their own meanwhile (the decoder lets go of the
         interpreter lock), a few at most, so memory stays that of a few frames. A frame's
         pixels are good until the next frame is asked for: then its buffer is decoded into
-        again."""
+        again. into: RING_FRAMES arrays of the video's shape (uint8) to decode into, where
+        frames are to be in memory of the caller's choosing."""
         decoded = queue.Queue(maxsize=PREFETCH_FRAMES)
-        thread = threading.Thread(target=self._decode, args=(decoded,), daemon=True)
+        ring = list(into) if into is not None else [None] * RING_FRAMES
+        thread = threading.Thread(target=self._decode, args=(decoded, ring), daemon=True)
         thread.start()
         previous = None
         while True:
@@ -79,11 +85,9 @@ class Video:
             self.frames_read += 1
             yield self.frames_read - 1, moment, frame
 
-    def _decode(self, decoded):
-        # A ring of buffers, one more than can be in use at once (one with the reader, the
-        # queued ones, one being decoded into): memory allocated afresh for every frame (6 MB
-        # at 1080p) costs the system a page fault for every 4 kB of it.
-        ring = [None] * (PREFETCH_FRAMES + 2)
+    def _decode(self, decoded, ring):
+        # A ring of buffers, as many as can be in use at once: memory allocated afresh for
+        # every frame (6 MB at 1080p) costs the system a page fault for every 4 kB of it.
         for count in itertools.count():
             slot = count % len(ring)
             ok, frame = self.capture.read(ring[slot])

@@ -7,6 +7,7 @@ are placed in long videos of a drifting pair, and the speed and memory of readin
 """
 
 import argparse
+import contextlib
 import os
 import resource
 import subprocess
@@ -21,7 +22,7 @@ import numpy as np
 sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                 os.path.dirname(os.path.abspath(__file__))]
 
-from analyser import course, rectify, video, video_io  # noqa: E402
+from analyser import course, rectify, video, video_io, video_workers  # noqa: E402
 from camera import wall_to_photo, window_to_photo  # noqa: E402
 from photo_scenes import FAMILIES, unlike_ours as unlike_photo  # noqa: E402
 from video_camera import VideoCamera, VideoDisplay, film  # noqa: E402
@@ -351,7 +352,9 @@ def _figures(values):
 
 
 def speed_and_memory():
-    """Reading speed of 1080p video, and the peak memory of reading a short and a long one."""
+    """Reading speed of 1080p video, and the peak memory of reading a short and a long one:
+    in one process, and as the command reads it (on worker processes too where the video is
+    long enough for them to pay)."""
     displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", 60.0, 3.0, 1.0) for i in range(2)]
     figures = []
     with tempfile.TemporaryDirectory() as folder:
@@ -360,20 +363,28 @@ def speed_and_memory():
                                  exposure_ms=0.5, seed=5)
             path = os.path.join(folder, f"speed-{seconds:g}.mp4")
             film(displays, camera, path, 1000.0)
-            command = [sys.executable, __file__, "--read", path]
-            done = subprocess.run(command, capture_output=True, text=True, check=True)
-            figures.append((seconds, *done.stdout.split()))
-    for seconds, fps, memory in figures:
-        print(f"1080p, 2 windows, {seconds:g} s at 60 fps: read at {float(fps):.0f} frames per "
-              f"second (wall clock), peak memory {float(memory) / 1024:.0f} MB")
+            workers = video_workers.worth_starting(seconds, len(displays))
+            for count in sorted({0, workers}):
+                command = [sys.executable, __file__, "--read", path, "--workers", str(count)]
+                done = subprocess.run(command, capture_output=True, text=True, check=True)
+                figures.append((seconds, count, *done.stdout.split()))
+    for seconds, count, fps, memory, worker_memory in figures:
+        way = f"{count} worker process{'es' * (count > 1)} beside" if count else "one process"
+        print(f"1080p, 2 windows, {seconds:g} s at 60 fps, {way}: read at {float(fps):.0f} "
+              f"frames per second (wall clock), peak memory {float(memory) / 1024:.0f} MB"
+              + (f" and {float(worker_memory) / 1024:.0f} MB per worker" if count else ""))
 
 
-def read_only(path):
+def read_only(path, workers):
     clip = video_io.Video(path)
+    groups = [(0, 0, 1920, 1080, "V"), (1920, 0, 1920, 1080, "V")]
     began = time.perf_counter()
-    result = video.analyse(clip.frames(), [(0, 0, 1920, 1080, "V"), (1920, 0, 1920, 1080, "V")])
+    pool = video.start_workers(workers, clip.shape, video_io.RING_FRAMES) if workers else None
+    with pool or contextlib.nullcontext():
+        result = video.analyse(clip.frames(pool and pool.frames), groups, pool=pool)
     rate = result.frames / (time.perf_counter() - began)
-    print(rate, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+    print(rate, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss,
+          resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
 
 
 def main():
@@ -389,9 +400,10 @@ def main():
                         help="families of walls and cameras to film: "
                         + " and ".join(repr(f) for f in FAMILIES))
     parser.add_argument("--read", metavar="VIDEO", help=argparse.SUPPRESS)
+    parser.add_argument("--workers", type=int, default=0, help=argparse.SUPPRESS)
     settings = parser.parse_args()
     if settings.read:
-        read_only(settings.read)
+        read_only(settings.read, settings.workers)
         return
     families = [f.strip() for f in settings.families.split(",")]
     seeds = range(settings.seed, settings.seed + settings.videos)

@@ -6,6 +6,7 @@ import os
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 import cv2
 import numpy as np
@@ -83,6 +84,34 @@ class Videos(unittest.TestCase):
         self.assertEqual(len(window["stutters"]), 1)
         with open(plot, "rb") as file:
             self.assertEqual(file.read(4), b"\x89PNG")
+
+    def test_windows_read_on_workers_read_as_here(self):
+        groups = [d.group for d in self.displays]
+        alone = video.analyse(video_io.Video(self.path).frames(), groups)
+
+        def kill_worker(pool, index):
+            if index == 30:
+                pool.processes[0].kill()
+
+        # Two workers read two of the three windows, and this process the third.
+        cases = [("two workers", 2, None, None), ("a worker killed", 1, kill_worker, 31)]
+        for name, count, mishap, pooled in cases:
+            with self.subTest(name):
+                clip = video_io.Video(self.path)
+                with video.start_workers(count, clip.shape, video_io.RING_FRAMES) as pool:
+                    self.assertTrue(pool.ready(wait_s=60.0))
+                    reads = mock.patch.object(pool, "read", wraps=pool.read)
+                    progress = mock.Mock(update=lambda done: mishap and mishap(pool, done))
+                    with reads as read:
+                        shared = video.analyse(clip.frames(pool.frames), groups,
+                                               progress=progress, pool=pool)
+                self.assertEqual(read.call_count, pooled or clip.frames_read)
+                for ours, theirs in zip(alone.windows, shared.windows, strict=True):
+                    self.assertEqual(ours.name, theirs.name)
+                    np.testing.assert_array_equal(ours.moments, theirs.moments)
+                    np.testing.assert_array_equal(ours.leads, theirs.leads)
+                    self.assertEqual(ours.offset_ms, theirs.offset_ms)
+                    self.assertEqual(len(ours.stutters), len(theirs.stutters))
 
     def test_bad_videos_are_refused_or_read_for_what_they_hold(self):
         with open(self.path, "rb") as file:
