@@ -268,6 +268,12 @@ def stutters(refresh_starts_ms, contents_ms, refresh_ms):
     off = _whole_refreshes(lags - usual)
     moved = np.zeros(len(lags), bool)
     moved[1:] = _whole_refreshes(np.diff(usual))
+    # A frame is shown sooner after it was drawn than usual for good where one was dropped from
+    # the queue for display (the lag changes for good), and for a while only where that queue
+    # has drained, which holds a frame: a refresh whose content runs a whole refresh ahead of
+    # the usual lag with neither near it was misread.
+    faults = starts[(off & (lags < usual)) | moved]
+    off &= (lags < usual) | _within(starts, faults, MERGE_REFRESHES * refresh_ms * 1.01)
     found = []
     for index in np.nonzero(off | moved)[0]:
         moment = float(starts[index])
@@ -277,6 +283,16 @@ def stutters(refresh_starts_ms, contents_ms, refresh_ms):
         gap = round((starts[index] - starts[index - 1]) / refresh_ms) if index else 0
         found.append(Stutter(moment, 1, gap == 1))
     return found
+
+
+def _within(moments, others, reach):
+    """Whether each of moments lies within reach of one of others (sorted)."""
+    if not len(others):
+        return np.zeros(len(moments), bool)
+    index = np.searchsorted(others, moments)
+    before = others[np.clip(index - 1, 0, len(others) - 1)]
+    after = others[np.clip(index, 0, len(others) - 1)]
+    return np.minimum(np.abs(moments - before), np.abs(moments - after)) <= reach
 
 
 def _lags(refresh_starts_ms, contents_ms, refresh_ms):

@@ -85,6 +85,9 @@ class Stutters(unittest.TestCase):
         contents = starts - REFRESH  # a lag of one refresh
         contents[50:52] = contents[49]  # one frame held two more refreshes
         contents[120:] += REFRESH  # a frame skipped: the lag shrinks by one refresh
+        # A refresh read a whole refresh ahead, with nothing held near it: no frame is shown
+        # sooner after it was drawn for one refresh only, so this is a misreading.
+        contents[80] += REFRESH
         for every, name in ((1, "every refresh"), (2, "every other refresh")):
             with self.subTest(name):
                 found = course.stutters(starts[::every], contents[::every], REFRESH)
