@@ -207,9 +207,12 @@ def _workers_for(clip, groups):
     they share), started now so that they are ready soon after the first windows are found;
     a context that gives None for a short one."""
     count = video_workers.worth_starting(clip.duration_s, len(groups) or None)
-    if not count:
-        return contextlib.nullcontext()
-    return video.start_workers(count, clip.shape, video_io.RING_FRAMES)
+    try:
+        if count:
+            return video.start_workers(count, clip.shape, video_io.RING_FRAMES)
+    except OSError:  # no processes to be had: the video is read in this one
+        pass
+    return contextlib.nullcontext()
 
 
 def _inspect_video(path, groups, settings):
