@@ -22,6 +22,7 @@ MERGE_REFRESHES = 3  # content faults this close together are one stutter
 STUTTER_CONTEXT = 9  # refreshes around one whose median lag is the window's usual lag
 WHOLE_MARGIN = 0.3  # a lag change within this of whole refreshes is a stutter
 MAX_STUTTER_REFRESHES = 8
+SWEEP_FIT_READINGS = 30  # readings of a window's leads needed to fit its outline's error
 # Held frames are told from the lags only where the lags read scatter about their usual value
 # (their robust spread) so little that the smallest change taken for a whole refresh stands six
 # spreads clear: rougher readings, from a window that spans few pixels or a camera that reads
@@ -283,6 +284,43 @@ def stutters(refresh_starts_ms, contents_ms, refresh_ms):
         gap = round((starts[index] - starts[index - 1]) / refresh_ms) if index else 0
         found.append(Stutter(moment, 1, gap == 1))
     return found
+
+
+def sweep_error_ms(contents_ms, leads_ms, f):
+    """The error that a window's outline, off by a fraction of a pixel, gives its content times
+    (ms, per reading; subtract it): f read off by a + c * f moves a content time by that times
+    half the sweep's period, one way on the way down and the other on the way back, so the
+    lead creeps along each leg and jumps at every turn of the sweep, by a whole refresh where
+    c is a few thousandths. Fitted robustly to the leads (content less refresh start, which stay
+    put but for held frames and lag changes); with one leg seen only c, as a is one with the
+    lag there. contents_ms, leads_ms and f per reading; NaN where not read."""
+    contents_ms, leads_ms, f = (np.asarray(a, float) for a in (contents_ms, leads_ms, f))
+    error = np.zeros(len(f))
+    read = ~(np.isnan(contents_ms) | np.isnan(leads_ms) | np.isnan(f))
+    if np.count_nonzero(read) < SWEEP_FIT_READINGS:
+        return error
+    leg = np.where(np.mod(contents_ms, PERIOD_MS) < PERIOD_MS / 2, 1.0, -1.0)
+    both = len(np.unique(leg[read])) == 2
+    terms = [leg * f] + ([leg] if both else [])
+    coefficients = _robust_fit(np.column_stack([np.ones(len(f))] + terms)[read],
+                               leads_ms[read])
+    error[read] = (np.column_stack(terms)[read] @ coefficients[1:])
+    return error
+
+
+def _robust_fit(x, y, rounds=6):
+    """Least squares coefficients of y on the columns of x, with readings far off the fit
+    given less weight and less (Tukey's biweight): held frames and lag changes move leads by
+    whole refreshes."""
+    weights = np.ones(len(y))
+    coefficients = np.zeros(x.shape[1])
+    for _ in range(rounds):
+        root = np.sqrt(weights)
+        coefficients = np.linalg.lstsq(x * root[:, None], y * root, rcond=None)[0]
+        residual = y - x @ coefficients
+        scale = max(1.4826 * float(np.median(np.abs(residual))), 0.5)
+        weights = np.maximum(1 - (residual / (4.685 * scale)) ** 2, 0) ** 2
+    return coefficients
 
 
 def _within(moments, others, reach):

@@ -611,9 +611,13 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     summed = np.bincount(frames, np.nan_to_num(leads) * weights, len(moments))
     result.leads = np.where(total > 0, summed / np.maximum(total, 1e-9), np.nan)
     if result.timeline is not None and not result.tearing:
-        result.lag_scatter = course.lag_scatter(started, contents, period)
+        # Held frames are told from the leads as they would be read in an outline without
+        # error: the error's creep along a leg of the sweep would scatter them, and its jump
+        # at a turn look like a lasting change of lag.
+        steady = contents - course.sweep_error_ms(contents, contents - started, table[:, 3])
+        result.lag_scatter = course.lag_scatter(started, steady, period)
         if not result.lag_scatter > course.MAX_LAG_SCATTER:
-            result.stutters = course.stutters(started, contents, period)
+            result.stutters = course.stutters(started, steady, period)
         result.refreshes_seen = course.refreshes_seen(started, period, moments[0],
                                                       moments[-1])
     return result

@@ -111,6 +111,22 @@ class Stutters(unittest.TestCase):
                 scatter = course.lag_scatter(starts, contents, REFRESH)
                 self.assertEqual(scatter > course.MAX_LAG_SCATTER, rough, scatter)
 
+    def test_an_outline_off_by_a_fraction_of_a_pixel_makes_no_stutter_at_a_turn(self):
+        # Through two turns of the sweep, and over one leg only; the sweep position read
+        # 0.0015 + 0.0025 f off, as an outline a pixel too wide gives a 400-pixel window.
+        for name, span in (("two turns", (3000, 14000)), ("one leg", (500, 4500))):
+            with self.subTest(name):
+                starts = np.arange(*span, REFRESH)
+                shown = starts - 2 * REFRESH
+                f = sweep(shown)
+                shown[200:202] = shown[199]  # one frame held two more refreshes
+                down = np.mod(shown, 10000) < 5000
+                read = shown + np.where(down, -5000, 5000) * (0.0015 + 0.0025 * f)
+                steady = read - course.sweep_error_ms(read, read - starts, f)
+                found = course.stutters(starts, steady, REFRESH)
+                self.assertEqual([s.moment_ms for s in found], [starts[200]])
+                self.assertLess(course.lag_scatter(starts, steady, REFRESH), 0.01)
+
     def test_slips_are_placed_where_the_relative_scan_turns_over(self):
         moments = np.arange(0, 20000, 1000 / 60)
         relative = np.mod(0.5 + 0.06 * moments / 1000, 1.0)  # 0.06 refreshes a second
