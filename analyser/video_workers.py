@@ -21,7 +21,7 @@ def worth_starting(duration_s, windows=None):
     """How many worker processes to read a video of duration_s seconds with: one fewer than
     the cores, as this process decodes the frames and reads windows too, and one fewer than
     the windows where their count is known. 0 for a short video."""
-    count = min((os.cpu_count() or 1) - 1, MAX_WORKERS, (windows or MAX_WORKERS) - 1)
+    count = min((os.cpu_count() or 1) - 1, MAX_WORKERS, windows - 1 if windows else MAX_WORKERS)
     return count if count > 0 and duration_s >= WORTH_S else 0
 
 

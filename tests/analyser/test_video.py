@@ -11,7 +11,7 @@ from unittest import mock
 import cv2
 import numpy as np
 
-from analyser import course, video, video_io
+from analyser import course, video, video_io, video_workers
 from video_camera import VideoCamera, VideoDisplay, film
 
 from tests.analyser.scenes import write_file
@@ -93,9 +93,12 @@ class Videos(unittest.TestCase):
             if index == 30:
                 pool.processes[0].kill()
 
-        # Two workers read two of the three windows, and this process the third.
-        cases = [("two workers", 2, None, None), ("a worker killed", 1, kill_worker, 31)]
-        for name, count, mishap, pooled in cases:
+        # Two workers read two of the three windows, and this process the third; frames
+        # decoded elsewhere are copied to the workers.
+        cases = [("two workers", 2, True, None, None),
+                 ("a worker killed", 1, True, kill_worker, 31),
+                 ("frames copied", 1, False, None, None)]
+        for name, count, into, mishap, pooled in cases:
             with self.subTest(name):
                 clip = video_io.Video(self.path)
                 with video.start_workers(count, clip.shape, video_io.RING_FRAMES) as pool:
@@ -103,8 +106,8 @@ class Videos(unittest.TestCase):
                     reads = mock.patch.object(pool, "read", wraps=pool.read)
                     progress = mock.Mock(update=lambda done: mishap and mishap(pool, done))
                     with reads as read:
-                        shared = video.analyse(clip.frames(pool.frames), groups,
-                                               progress=progress, pool=pool)
+                        shared = video.analyse(clip.frames(pool.frames if into else None),
+                                               groups, progress=progress, pool=pool)
                 self.assertEqual(read.call_count, pooled or clip.frames_read)
                 for ours, theirs in zip(alone.windows, shared.windows, strict=True):
                     self.assertEqual(ours.name, theirs.name)
@@ -112,6 +115,15 @@ class Videos(unittest.TestCase):
                     np.testing.assert_array_equal(ours.leads, theirs.leads)
                     self.assertEqual(ours.offset_ms, theirs.offset_ms)
                     self.assertEqual(len(ours.stutters), len(theirs.stutters))
+
+    def test_workers_are_started_for_long_videos_on_cores_to_spare(self):
+        # (seconds, windows given, cores): workers
+        for seconds, windows, cores, expected in ((60, 2, 2, 1), (60, 4, 8, 3), (60, None, 4, 3),
+                                                  (60, 1, 8, 0), (60, 2, 1, 0), (4, 3, 8, 0),
+                                                  (60, None, 32, video_workers.MAX_WORKERS)):
+            with self.subTest(seconds=seconds, windows=windows, cores=cores):
+                with mock.patch("os.cpu_count", return_value=cores):
+                    self.assertEqual(video_workers.worth_starting(seconds, windows), expected)
 
     def test_bad_videos_are_refused_or_read_for_what_they_hold(self):
         with open(self.path, "rb") as file:
