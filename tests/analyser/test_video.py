@@ -116,6 +116,20 @@ class Videos(unittest.TestCase):
                     self.assertEqual(ours.offset_ms, theirs.offset_ms)
                     self.assertEqual(len(ours.stutters), len(theirs.stutters))
 
+    def test_the_command_reads_a_long_video_as_in_one_process(self):
+        looped = os.path.join(self.folder.name, "looped.mp4")
+        subprocess.run(["ffmpeg", "-y", "-loglevel", "error", "-stream_loop", "3", "-i",
+                        self.path, "-c", "copy", looped], check=True)
+        clip = video_io.Video(looped)
+        self.assertGreaterEqual(clip.duration_s, video_workers.WORTH_S)
+        alone = video.analyse(clip.frames(), [d.group for d in self.displays])
+        status, out, err = run("--json", looped, *_groups(self.displays))
+        self.assertIn(status, (0, 3, 4), err)
+        result = json.loads(out)
+        self.assertEqual(result["frames"], alone.frames)
+        self.assertEqual({w["name"]: w["offset_ms"] for w in result["windows"]},
+                         {w.name: round(w.offset_ms, 2) for w in alone.windows})
+
     def test_workers_are_started_for_long_videos_on_cores_to_spare(self):
         # (seconds, windows given, cores): workers
         for seconds, windows, cores, expected in ((60, 2, 2, 1), (60, 4, 8, 3), (60, None, 4, 3),
