@@ -301,10 +301,9 @@ def sweep_error_ms(contents_ms, leads_ms, f):
         return error
     leg = np.where(np.mod(contents_ms, PERIOD_MS) < PERIOD_MS / 2, 1.0, -1.0)
     both = len(np.unique(leg[read])) == 2
-    terms = [leg * f] + ([leg] if both else [])
-    coefficients = _robust_fit(np.column_stack([np.ones(len(f))] + terms)[read],
-                               leads_ms[read])
-    error[read] = (np.column_stack(terms)[read] @ coefficients[1:])
+    design = np.column_stack([np.ones(len(f)), leg * f] + ([leg] if both else []))[read]
+    coefficients = _robust_fit(design, leads_ms[read])
+    error[read] = design[:, 1:] @ coefficients[1:]
     return error
 
 
@@ -313,7 +312,6 @@ def _robust_fit(x, y, rounds=6):
     given less weight and less (Tukey's biweight): held frames and lag changes move leads by
     whole refreshes."""
     weights = np.ones(len(y))
-    coefficients = np.zeros(x.shape[1])
     for _ in range(rounds):
         root = np.sqrt(weights)
         coefficients = np.linalg.lstsq(x * root[:, None], y * root, rcond=None)[0]

@@ -886,8 +886,7 @@ def _judge_scans(judgement, judged):
             judgement.unsettled.append(verdict.Unsettled(
                 f"window {window.name} shows no scan-out boundary: its display was blanking or "
                 f"scanning near its top or bottom, at {start:.2f} to {end:.2f} of a refresh, "
-                "so whether it refreshes in step "
-                "with the others is not known", advice))
+                "so whether it refreshes in step with the others is not known", advice))
     if len(scans) + len(arcs) == len(judged) and most <= MAX_SCAN_SPREAD:
         unseen = " (those without a boundary blanking)" if arcs else ""
         judgement.settled.append(f"scan-out positions agree to {most:.2f} of a refresh"

@@ -62,7 +62,7 @@ class Pool:
                 if not self.started[index] and pipe.poll(wait_s):
                     self.started[index] = pipe.recv() == "started"
         except (EOFError, OSError):
-            self._fail()
+            self.failed = True
         return all(self.started) and not self.failed
 
     def read(self, frame, requests, read_here):
@@ -70,7 +70,7 @@ class Pool:
         and where there are more windows than workers, a share read here with read_here
         meanwhile. Where a worker fails, its share is read here, and from then on every
         window."""
-        if frame.shape != self.shape or frame.dtype != np.uint8:
+        if frame.shape != self.shape:
             return [read_here(frame, request) for request in requests]
         slot = self._slot_of(frame)
         parts = len(self.pipes) + (len(requests) > len(self.pipes))
@@ -123,28 +123,22 @@ class Pool:
             pipe.send(share)
             return True
         except OSError:
-            self._fail()
+            self.failed = True
             return False
 
     def _receive(self, pipe):
         try:
             answer = pipe.recv()
         except (EOFError, OSError):
-            self._fail()
-            return None
-        if isinstance(answer, str):  # the worker's error
-            self._fail()
+            self.failed = True
             return None
         return answer
-
-    def _fail(self):
-        self.failed = True
 
 
 def _serve(pipe, memory, shape, slots, read):
     """A worker: reads its share of the windows of a frame in memory (slots frames of shape)
-    whenever it is sent one (slot, requests), until it is sent None. Answers an error with its
-    text, and stops."""
+    whenever it is sent one (slot, requests), until it is sent None. Stops at an error, which
+    the analyser sees as the pipe closing."""
     # Ctrl-C reaches every process of the console: the analyser stops its workers itself.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     cv2.setNumThreads(1)
@@ -160,6 +154,5 @@ def _serve(pipe, memory, shape, slots, read):
         slot, share = task
         try:
             pipe.send([read(frames[slot], request) for request in share])
-        except Exception as error:  # told to the analyser, which reads the share itself
-            pipe.send(f"{type(error).__name__}: {error}")
+        except Exception:  # the analyser reads the share itself, and from then on every one
             return
