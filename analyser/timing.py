@@ -17,6 +17,7 @@ from numpy.lib.stride_tricks import sliding_window_view
 
 from analyser.pattern import SWEEP_PER_MS, sweep_from_offset
 
+EDGE_ROWS_SHARE = 0.1  # of a window's rows, next to its top or bottom
 MIN_JUMP_PX = 0.8  # smallest content change between rows that counts as a break
 WANDER_SPREADS = 5.0  # nor one within this many spreads of the reading's wander
 # A break that jumps by less than this share of a refresh is a tear, whichever way it points.
@@ -148,8 +149,10 @@ def rows_without_boundary(offsets, frame_px):
     rows) and no stretch strays from that line by a quarter of frame_px: a boundary smeared
     by a long exposure beyond what counts as a break still moves the rows below it a frame
     away, and where a tearing window's tears undo its jump over the rows, the stretches
-    between them stand apart. None where the column does not show that, or too few rows are
-    read."""
+    between them stand apart. Stretches that stray within EDGE_ROWS_SHARE of the rows from
+    the top or the bottom are left out of the rows returned: a boundary the exposure smeared
+    over the window's first or last rows. None where the column does not show that, or too
+    few rows are read."""
     valid = np.nonzero(~np.isnan(offsets))[0]
     reach = _break_reach(len(valid))
     if len(valid) < 4 * reach:
@@ -160,10 +163,15 @@ def rows_without_boundary(offsets, frame_px):
     kept = np.abs(residual) <= max(3 * 1.4826 * np.median(np.abs(residual)), 1e-6)
     line = np.polyfit(valid[kept], values[kept], 1)
     stretches = np.median(sliding_window_view(values - np.polyval(line, valid), reach), axis=1)
-    if abs(line[0]) * (valid[-1] - valid[0]) >= frame_px / 2 or \
-            np.abs(stretches).max() >= frame_px / 4:
+    if abs(line[0]) * (valid[-1] - valid[0]) >= frame_px / 2:
         return None
-    return int(valid[reach - 1]), int(valid[-reach])
+    stray = np.nonzero(np.abs(stretches) >= frame_px / 4)[0]
+    edge = int(EDGE_ROWS_SHARE * len(valid))
+    first = max((k + 1 for k in stray if k < edge), default=0)
+    last = min((k - 1 for k in stray if k >= len(stretches) - edge), default=len(stretches) - 1)
+    if np.any((stray >= first) & (stray <= last)) or first > last:
+        return None
+    return int(valid[first + reach - 1]), int(valid[last])
 
 
 def _above_wander(breaks, values, valid, half):

@@ -248,21 +248,27 @@ class UnseenBoundary(unittest.TestCase):
         frame_px, rows = 6.0, 400
         v = np.arange(rows)
         tilt = 300 + 2.0 * v / rows
+        # (name, offsets, the rows at either end that may be left out, None: a boundary shows)
         cases = [
             ("one frame, tilted by an outline a little off", column([(0, 300.0)]) + tilt - 300,
-             True),
-            ("a boundary", column([(0, 306.0), (150, 300.0)]), False),
+             (0.03, 0.03)),
+            ("a boundary", column([(0, 306.0), (150, 300.0)]), None),
             ("a boundary smeared over a third of the rows",
-             column([(0, 306.0)]) - np.clip((v - 100) / 130, 0, 1) * frame_px, False),
+             column([(0, 306.0)]) - np.clip((v - 100) / 130, 0, 1) * frame_px, None),
             ("a boundary undone by two tears", column(
-                [(0, 300.0), (100, 302.5), (200, 296.5), (300, 299.5)]), False),
+                [(0, 300.0), (100, 302.5), (200, 296.5), (300, 299.5)]), None),
             ("a tilt of 0.6 of a refresh", column([(0, 300.0)]) + 0.6 * frame_px * v / rows,
-             False),
+             None),
+            ("a boundary smeared over the first 6 % of the rows",
+             column([(0, 300.0)]) + np.clip(1 - v / 24, 0, 1) * frame_px, (0.1, 0.03)),
+            ("a boundary at the last 5 % of the rows", column([(0, 300.0), (380, 294.0)]),
+             (0.03, 0.1)),
+            ("a boundary at 15 % of the rows", column([(0, 306.0), (60, 300.0)]), None),
         ]
-        for name, offsets, one_frame in cases:
+        for name, offsets, left_out in cases:
             with self.subTest(name):
                 found = timing.rows_without_boundary(offsets, frame_px)
-                self.assertEqual(found is not None, one_frame)
-                if one_frame:
-                    self.assertLess(found[0], 0.03 * rows)
-                    self.assertGreater(found[1], 0.97 * rows)
+                self.assertEqual(found is not None, left_out is not None)
+                if left_out is not None:
+                    self.assertLess(found[0], left_out[0] * rows)
+                    self.assertGreater(found[1], (1 - left_out[1]) * rows)
