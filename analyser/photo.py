@@ -2,6 +2,7 @@
 reads their bars and says whether they show their frames in step."""
 
 from dataclasses import dataclass, field
+from typing import NamedTuple
 
 import cv2
 import numpy as np
@@ -51,6 +52,14 @@ JUMP_ERROR_PHOTO_PX = 0.6
 SEEN_JUMP_SHARE = 2.0
 # The sweep turns within this distance of either end: bars may run either way there.
 TURN_MARGIN = 0.01
+
+
+class Maps(NamedTuple):
+    """The images a photo is read from: lines, where frame lines are traced
+    (locate.line_greenness); green, greenness (locate.greenness); brightness. All float32."""
+    lines: np.ndarray
+    green: np.ndarray
+    brightness: np.ndarray
 
 
 class NothingToRead(Exception):
@@ -183,16 +192,16 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
                             "closer, or with more pixels")
     if not found:
         raise NothingToRead("no test pattern found in the photo")
-    brightness = cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32)
+    maps = Maps(locate.line_greenness(photo), green,
+                cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32))
     refresh_ms = 1000.0 / refresh_hz
     found = [plausible for plausible in (
-        _plausible_outlines(green, brightness, outlines, refresh_ms) for outlines in found)
-        if plausible]
+        _plausible_outlines(maps, outlines, refresh_ms) for outlines in found) if plausible]
     named, missing = _name_windows(found, groups)
     photo_height = photo.shape[0]
     windows, unreadable = [], []
     for outlines, name, group in named:
-        window = best_reading(green, brightness, outlines, name, group, refresh_ms)
+        window = best_reading(maps, outlines, name, group, refresh_ms)
         if groups and group is None and (window is None or not window.reliable):
             continue  # matches no group and reads like no window: a shape of something else
         if window is None:
@@ -200,8 +209,7 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
         else:
             windows.append(window)
     if groups:
-        windows = _without_pieces(_read_by_layout(green, brightness, groups, windows,
-                                                  refresh_ms))
+        windows = _without_pieces(_read_by_layout(maps, groups, windows, refresh_ms))
         read = {w.name for w in windows}
         missing = [name for name in missing if name not in read]
         unreadable = [name for name in unreadable if name not in read]
@@ -272,7 +280,7 @@ def off_the_clock(positions, reach=SAME_CLOCK_MS * SWEEP_PER_MS):
     return support < len(positions)
 
 
-def _read_by_layout(green, brightness, groups, windows, refresh_ms):
+def _read_by_layout(maps, groups, windows, refresh_ms):
     """The windows read, with those of groups that were not read well read again in the
     outline where the windows read around them place them (a window found in pieces, cut
     wrong, or not at all): kept where they read reliably, in place of a worse reading. A
@@ -292,7 +300,7 @@ def _read_by_layout(green, brightness, groups, windows, refresh_ms):
         current = read.get(index)
         if current is not None and current.reliable and index not in strays:
             continue
-        window = _read_in_place(green, brightness, groups, index, known, refresh_ms)
+        window = _read_in_place(maps, groups, index, known, refresh_ms)
         if window is None or index in strays and index in _off_their_clock(
                 {**{i: read[i] for i in known}, index: window}):
             continue
@@ -302,17 +310,17 @@ def _read_by_layout(green, brightness, groups, windows, refresh_ms):
     return kept + [read[i] for i in sorted(set(read) - before)]
 
 
-def _read_in_place(green, brightness, groups, index, known, refresh_ms):
+def _read_in_place(maps, groups, index, known, refresh_ms):
     """The window of groups[index] read where the windows read place it, beyond the bezels
     they measure or, where they measure none, each of the bezels tried: the reliable reading
     that strays least, or None."""
     best = None
     for bezel in wall.bezel_trials(groups, known):
         quad = wall.predicted_quad(groups, index, known, bezel)
-        if not _could_be_seen(quad, green.shape):
+        if not _could_be_seen(quad, maps.green.shape):
             continue
         outline = locate.Outline(quad, wall.shared_sides(groups, index, bezel))
-        window = best_reading(green, brightness, [outline], machines.group_name(groups[index]),
+        window = best_reading(maps, [outline], machines.group_name(groups[index]),
                               groups[index], refresh_ms)
         if window is not None and window.reliable and (
                 best is None or window.doubt_px < best.doubt_px):
@@ -346,27 +354,27 @@ def _estimated_size(quad):
     return int(round(ASSUMED_HEIGHT * across / max(down, 1e-9))), ASSUMED_HEIGHT
 
 
-def _plausible_outlines(green, brightness, outlines, refresh_ms):
+def _plausible_outlines(maps, outlines, refresh_ms):
     """Of a window's candidate outlines, those through which it reads at all like the pattern
     (at its estimated size and with few samples), the one that reads most like it first: a
     shape that is no window (a piece of one, or noise) reads as bars that stray by far more
     than any outline's error can make them."""
-    readings = [best_reading(green, brightness, [outline], "", None, refresh_ms,
-                             PLAUSIBLE_SAMPLES) for outline in outlines]
+    readings = [best_reading(maps, [outline], "", None, refresh_ms, PLAUSIBLE_SAMPLES)
+                for outline in outlines]
     kept = sorted((reading.doubt_px, index) for index, reading in enumerate(readings)
                   if reading is not None and reading.doubt_px <= NO_PATTERN_PX)
     return [outlines[index] for _, index in kept]
 
 
-def best_reading(green, brightness, outlines, name, group, refresh_ms, per_pixel=(2.0, 1.5)):
-    """The window read through each candidate outline; the one that reads most like the
-    pattern, of those that could be read at all. Bars are read from brightness, and where that
-    does not read clearly, from greenness too: glare strong enough to clip the panel's
-    brightness may leave the bars' colour."""
+def best_reading(maps, outlines, name, group, refresh_ms, per_pixel=(2.0, 1.5)):
+    """The window read through each candidate outline, its sides traced on maps.lines; the
+    one that reads most like the pattern, of those that could be read at all. Bars are read
+    from brightness, and where that does not read clearly, from greenness too: glare strong
+    enough to clip the panel's brightness may leave the bars' colour."""
     best = None
     for outline in outlines:
-        for image in (brightness, green):
-            reading = read_window(green, image, outline, name, group, per_pixel)
+        for image in (maps.brightness, maps.green):
+            reading = read_window(maps.lines, image, outline, name, group, per_pixel)
             if reading is None:
                 continue
             reading.doubt_px = outline_doubt_px(reading, refresh_ms)

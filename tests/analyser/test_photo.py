@@ -130,6 +130,10 @@ class WallsUnlikeOurs(unittest.TestCase):
              {"bezel": 8.0, "glare_band": 0.5}, "in sync"),
             ("two by two abutting on grey black", grid,
              {"bezel": 0.0, "black_level": 0.25, "photo_size": (1800, 1200)}, "in sync"),
+            # The camera's sharpening rings in red and blue beside a thin green line.
+            ("three of 500 photo pixels, sharpened, a coarse JPEG", wall(3, (1920, 1080)),
+             {"photo_size": (1600, 900), "blur_px": 0.5, "sharpen": 1.2, "jpeg_quality": 65},
+             "in sync"),
         ]
         for name, displays, settings, answer in cases:
             with self.subTest(name):
