@@ -28,16 +28,17 @@ LARGE_PX = 500  # windows at least this wide in the photo are held to the lag ta
 VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen,
 VISIBLE_PHOTO_PX = 0.6  # nor smaller than this in the photo,
 EDGE_SHARE = 0.03  # nor this close to a window's top or bottom,
-HIDDEN_SHARE = 0.01  # and this close they cannot be: between the two, either verdict is right
+HIDDEN_SHARE = 0.01  # and this close they cannot be: between the two, either verdict is right;
+FAINT_PHOTO_PX = 0.45  # nor smaller than this: between the two, either verdict is right too
 SPEED_PHOTOS = 20  # 12-megapixel photos timed
 VERDICTS = ("in sync", "not in sync", "cannot tell")
 
 
-def _visible(truth, display, edge_share):
+def _visible(truth, display, edge_share, photo_px=VISIBLE_PHOTO_PX):
     """Truth breaks the photo can show: (row, kind, jump in window pixels)."""
     scale = truth.photo_width / display.width
     return [(row, kind, jump) for row, kind, jump in truth.breaks
-            if jump >= max(VISIBLE_JUMP_PX, VISIBLE_PHOTO_PX / scale)
+            if jump >= max(VISIBLE_JUMP_PX, photo_px / scale)
             and edge_share * display.height <= row <= (1 - edge_share) * display.height]
 
 
@@ -50,16 +51,17 @@ def truth_verdicts(truths, displays):
     positions show it; cannot tell where no such thing shows but the scan positions do not
     settle it. A window whose boundary does not show was blanking or scanning rows near its
     edges when its rows were read, which leaves its scan position on an arc (unseen_arc); a
-    boundary close to a window's edge may show or not, so both answers are right there. With
+    boundary close to a window's edge may show or not, so both answers are right there, and
+    so are they where a break's jump is near the least a photo shows (FAINT_PHOTO_PX). With
     no boundary shown at all the photo does not show the displays refreshing. Where the bars'
     pixels allow a lag either side of the limit, cannot tell is right too."""
     lag_open = lag_left_open(truths, displays)
 
-    def judged(edge_share):
-        seen = [any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share))
+    def judged(edge_share, photo_px=VISIBLE_PHOTO_PX):
+        seen = [any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share, photo_px))
                 for t, d in zip(truths, displays)]
         tears = any(kind == "tear" for t, d in zip(truths, displays)
-                    for _, kind, _ in _visible(t, d, edge_share))
+                    for _, kind, _ in _visible(t, d, edge_share, photo_px))
         points = [t.scan for t, s in zip(truths, seen) if s]
         arcs = [unseen_arc(t, d, edge_share) for t, d, s in zip(truths, displays, seen)
                 if not s]
@@ -71,7 +73,7 @@ def truth_verdicts(truths, displays):
             return {"cannot tell"}
         told = {lag or "in sync"}
         return told | {"cannot tell"} if lag_open else told
-    return judged(EDGE_SHARE) | judged(HIDDEN_SHARE)
+    return judged(EDGE_SHARE) | judged(HIDDEN_SHARE) | judged(EDGE_SHARE, FAINT_PHOTO_PX)
 
 
 def unseen_arc(truth, display, edge_share):
