@@ -66,8 +66,13 @@ def line_greenness(photo):
     sensor's interpolation and a JPEG's coarser colour leave (they moved a frame line by a
     third of a pixel, and some by pixels). Grey, yellow and cyan stay as dark as in
     greenness, where they are not finer than the average."""
+    return line_green_excess(photo).astype(np.float32)
+
+
+def line_green_excess(photo, out=None):
+    """line_greenness as uint8, written into out where given (see green_excess)."""
     red, blue = (cv2.blur(photo[..., channel], (3, 3)) for channel in (2, 0))
-    return cv2.subtract(photo[..., 1], cv2.max(red, blue, dst=red)).astype(np.float32)
+    return cv2.subtract(photo[..., 1], cv2.max(red, blue, dst=red), dst=out)
 
 
 def green_excess(photo, out=None):

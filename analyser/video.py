@@ -240,7 +240,7 @@ def _outline_maps(frame, gray, box, buffers):
     locate.refine_corners_on_either), float32, over box (see _box_around), and the box's
     top-left corner (x, y) in the frame: brightness where the pattern's green lies within
     OUTLINE_REACH_PX, and brightness weighted by greenness (their product scaled back to
-    0 .. 255). A frame line keeps the sharpness of brightness (colour is stored at half the
+    0 .. 255), both greenness as locate.line_greenness has it. A frame line keeps the sharpness of brightness (colour is stored at half the
     resolution) and the first map places it best; but a lit wall or bezel that abuts the
     line, grey, lies within the green's reach as the colour blurs onto it, and traced on the
     first map a side crept out onto the wall's edge, pixels off. The second map weights the
@@ -250,7 +250,7 @@ def _outline_maps(frame, gray, box, buffers):
     def box_of(name, dtype):
         return buffers.get(name, gray.shape, dtype)[box]
 
-    excess = locate.green_excess(frame[box], box_of("excess", np.uint8))
+    excess = locate.line_green_excess(frame[box], box_of("excess", np.uint8))
     reach = 2 * OUTLINE_REACH_PX + 1
     near = cv2.dilate(excess, np.ones((reach, reach), np.uint8), dst=box_of("near", np.uint8))
     # near is 255 where the green is near and 0 elsewhere, so that ANDed with it brightness
