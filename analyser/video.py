@@ -240,12 +240,12 @@ def _outline_maps(frame, gray, box, buffers):
     locate.refine_corners_on_either), float32, over box (see _box_around), and the box's
     top-left corner (x, y) in the frame: brightness where the pattern's green lies within
     OUTLINE_REACH_PX, and brightness weighted by greenness (their product scaled back to
-    0 .. 255), both greenness as locate.line_greenness has it. A frame line keeps the sharpness of brightness (colour is stored at half the
-    resolution) and the first map places it best; but a lit wall or bezel that abuts the
-    line, grey, lies within the green's reach as the colour blurs onto it, and traced on the
-    first map a side crept out onto the wall's edge, pixels off. The second map weights the
-    wall out. gray is the frame's brightness (uint8); the maps are views of buffers (a
-    _Buffers), good until the next window's are made."""
+    0 .. 255), greenness as locate.line_greenness has it. A frame line keeps the sharpness of
+    brightness (colour is stored at half the resolution) and the first map places it best;
+    but a lit wall or bezel that abuts the line, grey, lies within the green's reach as the
+    colour blurs onto it, and traced on the first map a side crept out onto the wall's edge,
+    pixels off. The second map weights the wall out. gray is the frame's brightness (uint8);
+    the maps are views of buffers (a _Buffers), good until the next window's are made."""
 
     def box_of(name, dtype):
         return buffers.get(name, gray.shape, dtype)[box]
