@@ -28,8 +28,8 @@ LARGE_PX = 500  # windows at least this wide in the photo are held to the lag ta
 VISIBLE_JUMP_PX = 1.0  # breaks smaller than this (window pixels) are not expected to be seen,
 VISIBLE_PHOTO_PX = 0.6  # nor smaller than this in the photo,
 EDGE_SHARE = 0.03  # nor this close to a window's top or bottom,
-HIDDEN_SHARE = 0.01  # and this close they cannot be: between the two, either verdict is right;
-FAINT_PHOTO_PX = 0.45  # nor smaller than this: between the two, either verdict is right too
+HIDDEN_SHARE = 0.01  # and this close they cannot be: between the two, either verdict is right.
+FAINT_PHOTO_PX = 0.45  # Breaks from this to VISIBLE_PHOTO_PX may show or not: either is right
 SPEED_PHOTOS = 20  # 12-megapixel photos timed
 VERDICTS = ("in sync", "not in sync", "cannot tell")
 
