@@ -34,7 +34,7 @@ class HorizontalBar:
     clipped: bool
 
 
-def _box_filter(profiles, size):
+def box_filter(profiles, size):
     """Mean over a sliding window of size samples along the last axis (rows of a 2-D array),
     centred, the ends repeated outwards."""
     profiles = np.atleast_2d(profiles).astype(np.float32, copy=False)
@@ -79,7 +79,7 @@ def read_vertical_bar(samples, width, level, levels=None, per_pixel=None, first_
     per_pixel = columns / width if per_pixel is None else per_pixel
     # Most of a row is dark panel: its level is its background.
     background = row_levels(samples) if levels is None else levels
-    box = _box_filter(samples, max(1, int(round(BAR * per_pixel))))
+    box = box_filter(samples, max(1, int(round(BAR * per_pixel))))
     # The bar stands at nearly the same place in every row (a few frames' motion apart at the
     # most); looking only near its typical place keeps glare and the frame from posing as it.
     typical = np.median(np.argmax(box, axis=1))
@@ -118,7 +118,7 @@ def read_horizontal_bar(levels, height, level, v, expected=None):
     rows = len(levels)
     per_pixel = rows / height
     background = np.median(levels)
-    box = _box_filter(levels[None, :], max(1, int(round(BAR * per_pixel))))[0]
+    box = box_filter(levels[None, :], max(1, int(round(BAR * per_pixel))))[0]
     if expected is not None and not np.isnan(expected):
         far = np.abs(height - v - BAR / 2 - expected) > NEAR_EXPECTED * height
         box = np.where(far, -np.inf, box)

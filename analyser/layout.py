@@ -54,19 +54,6 @@ def spacings(groups):
     return tuple(tuple(sorted(axis)) for axis in found)
 
 
-def _similarity_residual(source, target):
-    """Least-squares fit target = a * source + b with complex a, b (scale, rotation, shift):
-    returns the summed squared residual relative to the target's spread, and a."""
-    z = source[:, 0] + 1j * source[:, 1]
-    w = target[:, 0] + 1j * target[:, 1]
-    if len(z) == 1:
-        return 0.0, 1.0
-    zc, wc = z - z.mean(), w - w.mean()
-    a = np.vdot(zc, wc) / max(np.vdot(zc, zc).real, 1e-12)
-    residual = np.sum(np.abs(wc - a * zc) ** 2) / max(np.sum(np.abs(wc) ** 2), 1e-12)
-    return float(residual), a
-
-
 def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths,
                  desktop_aspects=None, photo_aspects=None):
     """Pairs groups with windows found: a list of (group index, found index) for as many as the
@@ -89,25 +76,42 @@ def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths,
         groups = reading_order(desktop)[:pairs]
         found = reading_order(photo)[:pairs]
         return list(zip(groups, found))
-    best, best_cost = None, np.inf
     # Every assignment of the smaller set to members of the larger one, in order.
-    fewer_found = len(photo) < len(desktop)
-    for chosen in permutations(range(max(len(desktop), len(photo))), pairs):
-        pairing = list(zip(chosen, range(pairs))) if fewer_found else list(
-            zip(range(pairs), chosen))
-        groups, found = (list(side) for side in zip(*pairing))
-        size_scale = photo_widths[found].sum() / desktop_widths[groups].sum()
-        cost = _layout_cost(desktop[groups], photo[found], size_scale) + shapes[
-            groups, found].sum()
-        if cost < best_cost:
-            best, best_cost = pairing, cost
-    return best
+    chosen = np.array(list(permutations(range(max(len(desktop), len(photo))), pairs)))
+    in_order = np.broadcast_to(np.arange(pairs), chosen.shape)
+    groups, found = (chosen, in_order) if len(photo) < len(desktop) else (in_order, chosen)
+    size_scale = photo_widths[found].sum(axis=1) / desktop_widths[groups].sum(axis=1)
+    costs = _layout_costs(desktop[groups], photo[found], size_scale) + shapes[
+        groups, found].sum(axis=1)
+    costs = np.where(np.isnan(costs), np.inf, costs)
+    best = int(np.argmin(costs))
+    if not np.isfinite(costs[best]):
+        return None
+    return [(int(g), int(f)) for g, f in zip(groups[best], found[best])]
 
 
-def _layout_cost(desktop, photo, size_scale):
-    residual, scale = _similarity_residual(desktop, photo)
+def _similarity_fits(source, target):
+    """Least-squares fits target = a * source + b with complex a, b (scale, rotation, shift),
+    one per row of the (fits x points x 2) arrays: the summed squared residuals relative to
+    the target's spread, and a."""
+    z = source[..., 0] + 1j * source[..., 1]
+    w = target[..., 0] + 1j * target[..., 1]
+    if z.shape[1] == 1:
+        return np.zeros(len(z)), np.ones(len(z), complex)
+    zc, wc = z - z.mean(axis=1, keepdims=True), w - w.mean(axis=1, keepdims=True)
+    a = np.sum(zc.conj() * wc, axis=1) / np.maximum(np.sum(np.abs(zc) ** 2, axis=1), 1e-12)
+    residual = np.sum(np.abs(wc - a[:, None] * zc) ** 2, axis=1) / np.maximum(
+        np.sum(np.abs(wc) ** 2, axis=1), 1e-12)
+    return residual, a
+
+
+def _layout_costs(desktop, photo, size_scale):
+    """How badly each assignment's desktop layout maps onto its photo layout (fits x points x
+    2 arrays; size_scale, per fit, the windows' own photo-to-desktop scale)."""
+    residual, scale = _similarity_fits(desktop, photo)
     # A photo is never mirrored or upside down: the rotation stays within a quarter turn.
-    turned = abs(np.angle(scale)) > np.pi / 4
+    turned = np.abs(np.angle(scale)) > np.pi / 4
     # The spacing of the windows and their sizes shrink alike (bezels aside).
-    spacing = np.log(abs(scale) / size_scale) ** 2 if len(desktop) > 1 else 0.0
-    return residual + spacing + (10.0 if turned else 0.0)
+    with np.errstate(divide="ignore"):
+        spacing = np.log(np.abs(scale) / size_scale) ** 2 if desktop.shape[1] > 1 else 0.0
+    return residual + spacing + np.where(turned, 10.0, 0.0)

@@ -43,6 +43,8 @@ MIN_JUMP_PHOTO_PX = 0.6  # smallest jump of the bar in the photo that counts as 
 # A band of a window's width holds its vertical bar where most rows light at least this share
 # of the bars' light there.
 BAND_LIT_SHARE = 0.5
+# A sparse grid that samples a bar this many times across is enough to say where it stands.
+SPARSE_BAR_SAMPLES = 2
 # A scan-out boundary's jump is read short of a refresh's motion by no more than this share of
 # it, nor by more than this many photo pixels, where the change is not smeared.
 WHOLE_SHARE = 0.8
@@ -444,7 +446,7 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
                                                                          traced.shared))
     if group is None:
         width, height, to_photo = _size_from_bars(image, to_photo, width, height,
-                                                  photo_points, traced.shared)
+                                                  photo_points, traced.shared, per_pixel)
     window = _read_in(image, to_photo, width, height, name, group, per_pixel, traced.shared,
                       band)
     if window is None:
@@ -489,8 +491,10 @@ def _read_in(image, to_photo, width, height, name, group, per_pixel, shared, ban
     the vertical bar. band: (u from, u to), window pixels, the stretch of the window's width
     where the vertical bar stands, if that is known (see _bars_in_band)."""
     columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
-    read = None if band is None else _bars_in_band(image, to_photo, width, height, columns,
-                                                   rows, band)
+    # Where a sparse grid shows the bar, it tells where to read it: far less to sample.
+    sparse_shows_bar = BAR * columns / width >= SPARSE_BAR_SAMPLES * bars.LEVEL_STEP
+    read = _bars_in_band(image, to_photo, width, height, columns, rows, band) \
+        if band is not None or sparse_shows_bar else None
     if read is None:
         samples, _, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows)
         samples, level, black = lit_samples(samples)
@@ -532,13 +536,16 @@ def _bars_in_band(image, to_photo, width, height, columns, rows, band):
     panel's black, the bars' light and the rows' levels from every bars.LEVEL_STEP-th column
     (as a reading of the whole grid takes them): (vertical bar, levels, light, black, v, photo
     y), or None where the band does not hold the bar, or the bar read does not stand clear of
-    the band's ends (it moved further than foreseen), when the whole width is to be read."""
+    the band's ends (it moved further than foreseen), when the whole width is to be read.
+    A band of None is taken about where those sparse columns show the bar."""
     step = bars.LEVEL_STEP
     sparse, _, v, photo_y = rectify.sample(image, to_photo, width, height, columns, rows,
                                            step=step)
     sparse, level, black = lit_samples(sparse, step)
     levels = bars.row_levels(sparse, 1)
     per_pixel = columns / width
+    if band is None:
+        band = _band_about_bar(sparse, per_pixel, step)
     first = max(int(np.floor(band[0] * per_pixel)), 0)
     stop = min(int(np.ceil(band[1] * per_pixel)), columns)
     near, _, _, _ = rectify.sample(image, to_photo, width, height, columns, rows, first,
@@ -556,10 +563,20 @@ def _bars_in_band(image, to_photo, width, height, columns, rows, band):
     return (vertical, levels, level, black, v, photo_y) if low and high else None
 
 
-def _size_from_bars(image, to_photo, width, height, photo_points, shared):
+def _band_about_bar(sparse, per_pixel, step):
+    """The stretch of the window's width (u from, u to, window pixels) within which the
+    vertical bar is looked for, about where it stands in most rows of sparse: samples of every
+    step-th column of a grid of per_pixel columns per window pixel."""
+    box = bars.box_filter(sparse, max(1, int(round(BAR * per_pixel / step))))
+    centre = (step * np.median(np.argmax(box, axis=1)) + 0.5) / per_pixel
+    reach = BAR / 2 + bars.SEARCH_PX + BAR
+    return centre - reach, centre + reach
+
+
+def _size_from_bars(image, to_photo, width, height, photo_points, shared, per_pixel):
     """Corrects an assumed window size by the bars' thickness, where the photo shows them wide
-    enough to measure: a bar is BAR window pixels thick."""
-    columns, rows = rectify.grid_size(to_photo, width, height)
+    enough to measure (sampled per_pixel per photo pixel): a bar is BAR window pixels thick."""
+    columns, rows = rectify.grid_size(to_photo, width, height, per_pixel)
     samples, _, _, _ = rectify.sample(image, to_photo, width, height, columns, rows)
     lit, level, _ = lit_samples(samples)
     measured = bars.read_vertical_bar(lit, width, level).width

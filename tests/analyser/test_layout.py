@@ -30,11 +30,16 @@ class Matching(unittest.TestCase):
                 self.assertEqual(sorted(pairs), sorted((g, order.index(g))
                                                        for g in range(len(desktop))))
 
-    def test_with_a_window_missing_the_rest_keep_their_names(self):
+    def test_with_a_window_missing_or_a_shape_too_many_the_windows_keep_their_names(self):
         desktop = [(960, 540), (2880, 540), (4800, 540)]
-        photo = seen(desktop)[[0, 2]]
-        pairs = layout.match_groups(desktop, photo, [1920] * 3, [1920 * 0.3] * 2)
-        self.assertEqual(sorted(pairs), [(0, 0), (2, 1)])
+        row = seen(desktop)
+        stray = np.vstack([row[2], [row[0, 0] - 150, row[0, 1] + 260], row[0], row[1]])
+        for name, photo, expected in (("missing", row[[0, 2]], [(0, 0), (2, 1)]),
+                                      ("a stray shape found", stray, [(0, 2), (1, 3), (2, 0)])):
+            with self.subTest(name):
+                pairs = layout.match_groups(desktop, photo, [1920] * 3,
+                                            [1920 * 0.3] * len(photo))
+                self.assertEqual(sorted(pairs), expected)
 
     def test_reading_order_is_by_rows_then_left_to_right(self):
         centres = seen([(2880, 1620), (960, 540), (960, 1620), (2880, 540)], angle=0.04)

@@ -10,6 +10,9 @@ from camera import photograph
 
 from tests.analyser.scenes import camera, wall
 from analyser import locate, photo_io
+from analyser import photo as photo_module
+from analyser.bars import SEARCH_PX
+from analyser.pattern import BAR
 from analyser.photo import analyse, read_window
 
 MOMENT_MS = 3456.7  # on the way down, well away from the turns of the sweep
@@ -191,9 +194,11 @@ class ReadingInABand(unittest.TestCase):
         brightness = cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32)
         outline = locate.Outline(truths["0,0"].corners)
         group = wall(2)[0].group
-        whole = read_window(green, brightness, outline, "0,0", group)
+        with mock.patch.object(photo_module, "SPARSE_BAR_SAMPLES", np.inf):
+            whole = read_window(green, brightness, outline, "0,0", group)
         bar = np.nanmedian(whole.vertical.offset)
-        for name, band in (("about the bar", (bar - 80, bar + 90)),
+        for name, band in (("found on a sparse grid", None),
+                           ("about the bar", (bar - 80, bar + 90)),
                            ("beyond the window's left", (-200, bar + 60)),
                            ("where the bar is not", (bar + 200, bar + 400))):
             with self.subTest(name):
@@ -202,3 +207,16 @@ class ReadingInABand(unittest.TestCase):
                                            atol=0.05)
                 self.assertAlmostEqual(banded.horizontal.offset, whole.horizontal.offset)
                 self.assertEqual([b.row for b in banded.breaks], [b.row for b in whole.breaks])
+
+    def test_the_band_found_on_a_sparse_grid_holds_the_bar_clear_of_its_ends(self):
+        width, clear = 1920, SEARCH_PX / 2
+        for per_pixel, step, bar_u in ((1.0, 4, 700.0), (0.8, 4, 12.0), (2.0, 4, 1890.0),
+                                       (1.3, 2, 333.0)):
+            with self.subTest(per_pixel=per_pixel, step=step, bar_u=bar_u):
+                u = (np.arange(int(width * per_pixel)) + 0.5) / per_pixel
+                lit = ((u >= bar_u) & (u < bar_u + BAR)).astype(np.float32)
+                grid = np.tile(lit, (40, 1)) + np.float32(0.05)
+                low, high = photo_module._band_about_bar(grid[:, ::step], per_pixel, step)
+                self.assertLessEqual(low, bar_u - clear)
+                self.assertGreaterEqual(high, bar_u + BAR + clear)
+                self.assertLess(high - low, 4 * SEARCH_PX)
