@@ -35,6 +35,9 @@ PLAUSIBLE_SAMPLES = (1.0, 0.75)  # per photo pixel, enough to tell a window from
 # Bars that disagree by more than this (photo pixels) show an outline that is off: the window is
 # read again in the outline where its bars end, and kept so if they then agree better.
 REFIT_DISAGREE_PHOTO_PX = 1.0
+# Bars that disagree by more than this share of the window's width, the horizontal one along a
+# side, may show that side traced onto the bar: the window is read again in the outline past it.
+BAR_SIDE_DISAGREE = 0.03
 # A side's line fitted along its length is traced to this share of a photo pixel; an outline
 # with a side left at its coarse line (its frame line too faint to trace) to about a pixel.
 OUTLINE_ERROR_PX = 0.25
@@ -430,12 +433,14 @@ def lit_samples(samples, column_step=1):
 
 
 def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
-                trace=locate.refine_corners, band=None):
+                trace=locate.refine_corners, band=None, past_bars=True):
     """The window whose coarse outline (locate.Outline) is given: its frame lines traced by
     trace on outline_map (for refine_corners the greenness, which neither a bright wall nor
     glare lights), its bars read from image (float32): brightness, as colour is stored at half
     the resolution and so bends a thin bar by pixels, or greenness. None when too few rows
-    show the vertical bar. band: where the vertical bar stands (see _read_in), where known."""
+    show the vertical bar. band: where the vertical bar stands (see _read_in), where known.
+    past_bars: whether to read it again past a bar that a side may have been traced onto
+    (_outline_past_bar)."""
     if group is not None:
         width, height = group[2], group[3]
     else:
@@ -457,8 +462,38 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
         return window
     again = _refit_to_bar_ends(image, window, per_pixel, across)
     if again is not None and again.bars_disagree_px < window.bars_disagree_px:
-        return again
+        window = again
+    past = _outline_past_bar(window) if past_bars else None
+    if past is not None:
+        beyond = read_window(outline_map, image, past, name, group, per_pixel, trace, band,
+                             past_bars=False)
+        if beyond is not None and beyond.bars_disagree_px < window.bars_disagree_px:
+            return beyond
     return window
+
+
+def _outline_past_bar(window):
+    """Where the horizontal bar lies along the top or bottom side of the outline that a window
+    was read in, and the vertical bar puts it well inside the window, the outline
+    (locate.Outline) with that side moved out to where the window's edge then lies; else None.
+    A frame line too faint beside the bar (which outshines it near a turn of the sweep) lets
+    the bar pass for the side."""
+    width, height = window.width, window.height
+    offsets, horizontal = window.vertical.offset, window.horizontal
+    read = offsets[~np.isnan(offsets)]
+    if window.bars_disagree_px <= BAR_SIDE_DISAGREE * width or not len(read) or \
+            not horizontal.clipped:
+        return None
+    f = pattern.sweep_from_offset(np.median(read), width)
+    bar_v = height - f * (height - 9) - BAR / 2
+    # The stretch of the window's height that the outline read spans.
+    first, last = (bar_v, height) if horizontal.offset > height / 2 else (0.0, bar_v)
+    if last - first < 2 * BAR:
+        return None
+    top, bottom = (np.array([0.0, height]) - first) * height / (last - first)
+    edges = np.float32([[0, top], [width, top], [width, bottom], [0, bottom]])
+    corners = cv2.perspectiveTransform(edges[None], window.to_photo)[0].astype(float)
+    return locate.Outline(corners, window.shared)
 
 
 def _refit_to_bar_ends(image, window, per_pixel, across):

@@ -114,6 +114,34 @@ class Photos(unittest.TestCase):
         self.assertEqual(len(analyse(photo).windows), 1)
 
 
+class ASideTracedOntoABar(unittest.TestCase):
+    def test_a_top_or_bottom_side_on_the_horizontal_bar_is_moved_past_it(self):
+        displays = wall(1, (1920, 1080))
+        group, width, height = displays[0].group, 1920, 1080
+        # Near a turn of the sweep a bar runs a few percent of the window from a side, where a
+        # search may take it for that side when the frame line beside it is faint.
+        cases = [("top", 400.0, height - 0.92 * (height - 9) - 5),
+                 ("bottom", 4600.0, height - 0.08 * (height - 9) - 5)]
+        for name, moment, bar_at in cases:
+            with self.subTest(name):
+                photo, truths = take(displays, moment)
+                corners = truths["0,0"].corners
+                to_photo = cv2.getPerspectiveTransform(
+                    np.float32(locate.frame_points(width, height, (False,) * 4)),
+                    np.float32(corners))
+                inner = np.array([[0, 0], [width, 0], [width, height], [0, height]], float)
+                inner[[0, 1] if bar_at < height / 2 else [2, 3], 1] = bar_at
+                outline = locate.Outline(cv2.perspectiveTransform(
+                    np.float32(inner)[None], to_photo)[0].astype(float))
+                lines = locate.line_greenness(photo)
+                brightness = cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32)
+                errors = [np.abs(read_window(lines, brightness, outline, "0,0", group,
+                                             past_bars=past).corners - corners).max()
+                          for past in (False, True)]
+                self.assertGreater(errors[0], 10.0)
+                self.assertLess(errors[1], 1.0)
+
+
 class WallsUnlikeOurs(unittest.TestCase):
     """Walls of narrow-bezel panels: frame lines of neighbours abutting or a few pixels apart,
     blacks glowing grey, a reflection across several panels."""
