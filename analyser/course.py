@@ -34,6 +34,14 @@ PHASE_RUN = 6  # stretch of the timeline, when it holds for this many boundaries
 # scatter wider than this (the median distance from the fit, in refreshes; starts at random
 # give a quarter) are not scan-out boundaries but misreadings: no timeline.
 MAX_TIMELINE_SCATTER = 0.08
+# A readout is taken from how boundaries at different rows line up (readout_lining_up) where at
+# least this many show, their rows do not follow time more closely than this correlation, and
+# lined up their phases gather at least this closely (the length of their mean unit phasor:
+# 0.9 for phases spread evenly over a quarter of a refresh); tried in steps of READOUT_STEP_MS.
+MIN_LINED_UP = 20
+MAX_ROW_TREND = 0.3
+MIN_LINED_UP_COHERENCE = 0.9
+READOUT_STEP_MS = 0.1
 
 
 def clock_offset_ms(moments, f):
@@ -135,16 +143,8 @@ def fit_timeline(starts_ms, guess_ms, within=0.12):
     starts = np.sort(np.asarray(starts_ms, float))
     if len(starts) < 3:
         return None
-    span = max(starts[-1] - starts[0], 1.0)
-    # Trial periods fine enough that the phase over the whole span moves by under 2 % of a
-    # refresh.
-    step = 0.02 * guess_ms ** 2 / span
-    trials = np.arange((1 - within) * guess_ms, (1 + within) * guess_ms, step)[:50000]
     rest = starts - starts[0]
-    coherence = np.concatenate([np.abs(np.exp(2j * np.pi * rest[None, :] / chunk[:, None])
-                                       .mean(axis=1)) for chunk in np.array_split(
-                                           trials, max(1, len(trials) // 2000))])
-    period = float(trials[int(np.argmax(coherence))])
+    period = lined_up_period(rest, guess_ms, within)
     pieces = _phase_pieces(rest, period)
     for _ in range(3):
         period, phases, error, residual = _fit_pieces(rest, period, pieces)
@@ -154,6 +154,49 @@ def fit_timeline(starts_ms, guess_ms, within=0.12):
     phases = [(starts[0] + begin if index else -np.inf, starts[0] + phase)
               for index, (begin, phase) in enumerate(phases)]
     return Timeline(period, phases, error, len(starts))
+
+
+def lined_up_period(starts_ms, guess_ms, within=0.12):
+    """The period within a share of guess_ms at which refresh starts line up best: where their
+    phases gather most closely (the length of their mean unit phasor)."""
+    starts = np.asarray(starts_ms, float)
+    span = max(starts.max() - starts.min(), 1.0)
+    # Trial periods fine enough that the phase over the whole span moves by under 2 % of a
+    # refresh.
+    step = 0.02 * guess_ms ** 2 / span
+    trials = np.arange((1 - within) * guess_ms, (1 + within) * guess_ms, step)[:50000]
+    rest = starts - starts.min()
+    coherence = np.concatenate([np.abs(np.exp(2j * np.pi * rest[None, :] / chunk[:, None])
+                                       .mean(axis=1)) for chunk in np.array_split(
+                                           trials, max(1, len(trials) // 2000))])
+    return float(trials[int(np.argmax(coherence))])
+
+
+def _coherence(starts_ms, refresh_ms):
+    return float(np.abs(np.exp(2j * np.pi * np.asarray(starts_ms) / refresh_ms).mean()))
+
+
+def readout_lining_up(read_ms, rows, guess_ms, longest_ms):
+    """The camera's time to read the window top to bottom (ms, up to longest_ms) with which
+    scan-out boundaries read at read_ms (taken at readout 0) at row fractions rows line up on
+    one refresh period (looked for near guess_ms): None where they do not line up, or the rows
+    seen move on with time (a readout and a period then move the refresh starts alike). Where
+    a camera never sees one refresh twice (a 60 fps camera and a 75 Hz display), boundaries at
+    different rows are all it shows of its readout; one not taken in puts each row's refresh
+    starts off by that row's share of it."""
+    read, rows = np.asarray(read_ms, float), np.asarray(rows, float)
+    if len(rows) < MIN_LINED_UP or np.std(rows) < 0.05 or \
+            abs(np.corrcoef(read, rows)[0, 1]) > MAX_ROW_TREND:
+        return None
+    trials = np.arange(0.0, longest_ms + READOUT_STEP_MS, READOUT_STEP_MS)
+    readout, period = 0.0, guess_ms
+    for within in (0.12, 0.01):
+        starts = read + readout * rows - row_delay_ms(rows, period)
+        period = lined_up_period(starts, period, within)
+        base = read - row_delay_ms(rows, period)
+        coherence = [_coherence(base + trial * rows, period) for trial in trials]
+        readout = float(trials[int(np.argmax(coherence))])
+    return readout if max(coherence) >= MIN_LINED_UP_COHERENCE else None
 
 
 def _phase_pieces(rest, period, residual=None):

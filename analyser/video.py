@@ -598,6 +598,11 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
     window_readout = course.readout_of_window_ms(
         moments[boundaries[:, 0].astype(int)], boundaries[:, 1], boundaries[:, 3], period) \
         if len(boundaries) else None
+    if window_readout is None and result.timeline is None and not known_readout:
+        window_readout = course.readout_lining_up(
+            boundaries[:, 2], boundaries[:, 1], nominal_ms,
+            float(np.median(np.diff(moments))) * heights / frame_height) \
+            if len(boundaries) > 1 else None
     if window_readout is not None and heights > 0:
         result.readout_ms = window_readout * frame_height / heights
     if result.timeline is None:

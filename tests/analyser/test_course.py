@@ -61,6 +61,28 @@ class Timelines(unittest.TestCase):
         self.assertIsNone(course.readout_of_window_ms(locked, np.full(len(locked), 0.3),
                                                       locked, REFRESH))
 
+    def test_readout_is_read_from_boundaries_at_several_rows_lining_up(self):
+        # (readout ms, camera fps, display Hz, whether it can be read): a 60 fps camera never
+        # sees one 75 Hz refresh twice, but sees its boundary at three or four rows in turn, a
+        # 30 fps one at two; a camera nearly in step with its display sees the boundary creep
+        # through the rows, where a readout and a period move the refresh starts alike.
+        cases = [(4.0, 60.0, 75.0, True), (2.0, 60.0, 75.0, True), (0.0, 60.0, 75.0, True),
+                 (3.0, 30.0, 75.0, True), (8.0, 60.0, 60.06, False)]
+        rng = np.random.default_rng(4)
+        for readout, camera_fps, display_hz, readable in cases:
+            with self.subTest(readout=readout, fps=camera_fps, hz=display_hz):
+                period = 1000 / display_hz
+                moments = np.arange(0, 5000, 1000 / camera_fps)
+                starts = np.floor((moments - 12.3) / period) * period + 12.3
+                rows = (moments - starts) / (period * course.SCAN_SHARE - readout)
+                seen = rows < 0.95
+                rows = rows[seen] + rng.normal(0, 0.003, np.count_nonzero(seen))
+                found = course.readout_lining_up(moments[seen], rows, 1000 / 75, 16.0)
+                if readable:
+                    self.assertAlmostEqual(found, readout, delta=0.4)
+                else:
+                    self.assertIsNone(found)
+
     def test_a_timeline_is_in_doubt_where_boundaries_creep_and_the_readout_is_not_known(self):
         rng = np.random.default_rng(2)
         frames = np.arange(0, 20000, 1000 / 30)  # a 20-s video at 30 fps
