@@ -507,6 +507,7 @@ def analyse(frames, groups=(), refresh_hz=60.0, readout_ms=None, progress=None, 
         if readout_ms is not None:
             courses = [_window_course(t, nominal_ms, readout_ms, reader.frame_height)
                        for t in tracked]
+    courses = _timed_by_another(courses, tracked, nominal_ms, readout_ms, reader.frame_height)
     names = {t.name for t in tracked}
     missing = [machines.group_name(g) for g in groups if machines.group_name(g) not in names]
     result = VideoResult(courses, refresh_hz, readout_ms or 0.0, source, count,
@@ -578,9 +579,11 @@ def _boundaries(tracked, contents, table, nominal_ms, readout_ms, frame_height):
     return rows[np.argsort(rows[:, 0])], tears
 
 
-def _window_course(tracked, nominal_ms, readout_ms, frame_height):
+def _window_course(tracked, nominal_ms, readout_ms, frame_height, borrowed=None):
     """The window's course; readout_ms is the camera's time to read a frame from top to bottom,
-    None where it is not known (taken as 0)."""
+    None where it is not known (taken as 0). borrowed: another window's refresh timeline, by
+    which the refreshes on show are timed where this window shows no scan-out boundary to
+    fit its own to."""
     known_readout, readout_ms = readout_ms is not None, readout_ms or 0.0
     table = _segment_table(tracked, readout_ms, frame_height)
     moments = np.asarray(tracked.seen.moments, float)
@@ -625,10 +628,11 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
             if len(boundaries) > 1 else None
     if window_readout is not None and heights > 0:
         result.readout_ms = window_readout * frame_height / heights
-    if result.timeline is None:
+    timing_by = result.timeline or borrowed
+    if timing_by is None:
         started = table[:, 2] - period  # no boundary seen: the refresh on show began about
     else:                               # a refresh ago
-        started = result.timeline.refresh_start(table[:, 2], table[:, 1])
+        started = timing_by.refresh_start(table[:, 2], table[:, 1])
     leads = contents - started
     frames = table[:, 0].astype(int)
     weights = np.where(np.isnan(leads), 0.0, table[:, 4])
@@ -646,6 +650,22 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height):
         result.refreshes_seen = course.refreshes_seen(started, period, moments[0],
                                                       moments[-1])
     return result
+
+
+def _timed_by_another(courses, tracked, nominal_ms, readout_ms, frame_height):
+    """The courses, those of windows that show no scan-out boundary read again with the
+    refreshes on show timed by the timeline fitted to the most boundaries of another window.
+    Their content is then measured against the refreshes that window shows when read at the
+    same moments, which for displays in step leaves their offsets what their content says;
+    timed as a refresh before each frame was read, their leads swing with the moment of the
+    refresh each frame catches (by half a refresh where a 30 fps camera films 75 Hz)."""
+    timelines = [c.timeline for c in courses if c.timeline is not None]
+    if not timelines or len(timelines) == len(courses):
+        return courses
+    borrowed = max(timelines, key=lambda t: t.boundaries)
+    return [c if c.timeline is not None else
+            _window_course(t, nominal_ms, readout_ms, frame_height, borrowed)
+            for c, t in zip(courses, tracked)]
 
 
 def _timeline(boundaries, guess):

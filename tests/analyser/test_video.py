@@ -1,6 +1,7 @@
 """Videos made by the camera model, through the analyser and through the command: windows
 followed, offsets, stutters and the verdict; and the bad input a video can be."""
 
+import dataclasses
 import json
 import os
 import subprocess
@@ -201,6 +202,38 @@ class TurnsOfTheSweep(unittest.TestCase):
         self.assertEqual(result.verdict, "in sync")
         # A search cannot read the windows at the turn either: none is made there.
         self.assertEqual(searched.call_count, 1)
+
+
+class WindowsShowingNoBoundary(unittest.TestCase):
+    def test_are_timed_by_the_refreshes_another_window_shows(self):
+        """A 30 fps camera catches a 75 Hz refresh at two moments of it in turn: a window
+        whose refreshes are timed as a refresh before each frame was read has leads that swing
+        by half a refresh between frames. Timed by its neighbour's refreshes, it keeps the
+        offset from it that its own timeline gives."""
+        displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", 75.0, 4.0, 1.0) for i in range(2)]
+        camera = VideoCamera(photo_size=(1280, 720), coverage=0.9, exposure_ms=0.5, fps=30.0,
+                             duration_s=2.0, seed=5)
+        course_of = video._window_course
+
+        def boundaries_unseen_in_one(tracked, *settings):
+            if tracked.name == "1920,0":
+                seen = tracked.seen
+                tracked = dataclasses.replace(tracked, seen=course.Course(
+                    seen.moments, seen.segments, [[] for _ in seen.breaks]))
+            return course_of(tracked, *settings)
+
+        apart = []
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "in-step.mp4")
+            film(displays, camera, path, 1000.0)
+            for reading in (course_of, boundaries_unseen_in_one):
+                with mock.patch.object(video, "_window_course", reading):
+                    result = video.analyse(video_io.Video(path).frames(),
+                                           [d.group for d in displays])
+                offsets = {w.name: w.offset_ms for w in result.windows}
+                apart.append(offsets["0,0"] - offsets["1920,0"])
+        self.assertIsNone({w.name: w for w in result.windows}["1920,0"].timeline)
+        self.assertAlmostEqual(apart[1], apart[0], delta=0.5)
 
 
 class SmallWindowsOnALitWall(unittest.TestCase):
