@@ -654,18 +654,32 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height, borrowed=None)
 
 def _timed_by_another(courses, tracked, nominal_ms, readout_ms, frame_height):
     """The courses, those of windows that show no scan-out boundary read again with the
-    refreshes on show timed by the timeline fitted to the most boundaries of another window.
-    Their content is then measured against the refreshes that window shows when read at the
-    same moments, which for displays in step leaves their offsets what their content says;
-    timed as a refresh before each frame was read, their leads swing with the moment of the
-    refresh each frame catches (by half a refresh where a 30 fps camera films 75 Hz)."""
+    refreshes on show timed by the timeline fitted to the most boundaries of another window,
+    where that keeps their leads closer together. Their content is then measured against the
+    refreshes that window shows when read at the same moments, which for displays in step
+    leaves their offsets what their content says; timed as a refresh before each frame was
+    read, their leads swing with the moment of the refresh each frame catches (by half a
+    refresh where a 30 fps camera films 75 Hz). A display at another rate drifts through the
+    timeline borrowed, and its leads spread further."""
     timelines = [c.timeline for c in courses if c.timeline is not None]
     if not timelines or len(timelines) == len(courses):
         return courses
     borrowed = max(timelines, key=lambda t: t.boundaries)
-    return [c if c.timeline is not None else
-            _window_course(t, nominal_ms, readout_ms, frame_height, borrowed)
-            for c, t in zip(courses, tracked)]
+    timed = []
+    for own, window in zip(courses, tracked):
+        if own.timeline is None:
+            again = _window_course(window, nominal_ms, readout_ms, frame_height, borrowed)
+            own = again if _spread(again.leads) < _spread(own.leads) else own
+        timed.append(own)
+    return timed
+
+
+def _spread(leads):
+    """How widely leads (ms) spread: their interquartile range, infinite where none is read."""
+    if not np.any(~np.isnan(leads)):
+        return np.inf
+    low, high = np.nanpercentile(leads, [25, 75])
+    return high - low
 
 
 def _timeline(boundaries, guess):
