@@ -25,10 +25,6 @@ SAMPLES_PER_PIXEL = (1.5, 1.0)
 SEARCH_EVERY_MS = 500.0
 SEARCH_EARLY_MS = (250.0, 1000.0)  # how often, and until when
 LOST_FRAMES = 3  # a window not read this many frames running is looked for again
-# A window whose vertical bar was last read this many window pixels from a side is taken to be
-# at a turn of the sweep, not lost, until the bar is back there, and this long after.
-TURN_PX = 100.0
-TURN_SLACK_MS = 100.0
 # A window looked for again is taken to be where a search finds it only when that outline
 # stands within half its size of where it was, with sides within this share of their lengths:
 # a frame whose bars run along the frame lines may give a search an outline across two windows.
@@ -91,19 +87,6 @@ class Tracked:
         speed = (self.group[2] - 9) * SWEEP_PER_MS
         reach = bars.SEARCH_PX + BAR + speed * (moment_ms - then + BAND_REFRESHES * refresh_ms)
         return offset - reach, offset + BAR + reach
-
-    def at_turn(self, moment_ms):
-        """Whether the window may not read at moment_ms only because its bars lie along its
-        frame lines at a turn of the sweep: its vertical bar was last read within TURN_PX of
-        a side, and has not had the time to come back there since."""
-        if self.bar_at is None:
-            return False
-        offset, then = self.bar_at
-        travel = self.group[2] - 9
-        to_side = min(offset, travel - offset)
-        speed = travel * SWEEP_PER_MS
-        return to_side <= TURN_PX and moment_ms - then <= 2 * max(to_side, 0.0) / speed + \
-            TURN_SLACK_MS
 
     def found_at(self, corners):
         """Follows the window from the outline a search found."""
@@ -343,10 +326,7 @@ class Reader:
 
     def _should_search(self, moment_ms):
         missing = not self.windows or (self.groups and len(self.windows) < len(self.groups))
-        # A search cannot read a window at a turn of the sweep either: it is looked for again
-        # only if it does not read once the sweep has come back.
-        lost = any(t.lost >= LOST_FRAMES and not t.at_turn(moment_ms)
-                   for t in self.windows.values())
+        lost = any(t.lost >= LOST_FRAMES for t in self.windows.values())
         early, until = SEARCH_EARLY_MS
         gap = early if moment_ms < until else SEARCH_EVERY_MS
         # Searches keep to whole gaps of the video's clock, not to gaps from the last one.

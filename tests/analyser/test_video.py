@@ -185,23 +185,17 @@ class TurnsOfTheSweep(unittest.TestCase):
         window's edge for the rest of the video."""
         displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", 60.0, 4.0, 1.0) for i in range(2)]
         camera = VideoCamera(photo_size=(1280, 720), yaw_deg=5, coverage=0.9, exposure_ms=0.5,
-                             fps=60.0, duration_s=1.5, seed=3)
+                             fps=30.0, duration_s=2.0, seed=3)
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "turn.mp4")
             # The sweep turns at the left and bottom edges 5 s into the tool's clock.
             film(displays, camera, path, 4400.0)
-            search = video.Reader._search
-            with mock.patch.object(video.Reader, "_search", autospec=True,
-                                   side_effect=search) as searched:
-                result = video.analyse(video_io.Video(path).frames(),
-                                       [d.group for d in displays])
+            result = video.analyse(video_io.Video(path).frames(), [d.group for d in displays])
         for window in result.windows:
             with self.subTest(window=window.name):
                 self.assertEqual(window.stutters, [])
                 self.assertLess(abs(window.offset_ms), 1.0)
         self.assertEqual(result.verdict, "in sync")
-        # A search cannot read the windows at the turn either: none is made there.
-        self.assertEqual(searched.call_count, 1)
 
 
 class WindowsShowingNoBoundary(unittest.TestCase):
