@@ -166,14 +166,15 @@ def lined_up_period(starts_ms, guess_ms, within=0.12):
     step = 0.02 * guess_ms ** 2 / span
     trials = np.arange((1 - within) * guess_ms, (1 + within) * guess_ms, step)[:50000]
     rest = starts - starts.min()
-    coherence = np.concatenate([np.abs(np.exp(2j * np.pi * rest[None, :] / chunk[:, None])
-                                       .mean(axis=1)) for chunk in np.array_split(
-                                           trials, max(1, len(trials) // 2000))])
+    coherence = np.concatenate([_coherence(rest[None, :], chunk[:, None]) for chunk in
+                                np.array_split(trials, max(1, len(trials) // 2000))])
     return float(trials[int(np.argmax(coherence))])
 
 
 def _coherence(starts_ms, refresh_ms):
-    return float(np.abs(np.exp(2j * np.pi * np.asarray(starts_ms) / refresh_ms).mean()))
+    """How closely refresh starts gather in phase at a period (both broadcast, the starts
+    along the last axis): the length of their mean unit phasor, 1 where they all agree."""
+    return np.abs(np.exp(2j * np.pi * starts_ms / refresh_ms).mean(axis=-1))
 
 
 def readout_lining_up(read_ms, rows, guess_ms, longest_ms):
@@ -194,9 +195,9 @@ def readout_lining_up(read_ms, rows, guess_ms, longest_ms):
         starts = read + readout * rows - row_delay_ms(rows, period)
         period = lined_up_period(starts, period, within)
         base = read - row_delay_ms(rows, period)
-        coherence = [_coherence(base + trial * rows, period) for trial in trials]
+        coherence = _coherence(base[None, :] + trials[:, None] * rows[None, :], period)
         readout = float(trials[int(np.argmax(coherence))])
-    return readout if max(coherence) >= MIN_LINED_UP_COHERENCE else None
+    return readout if coherence.max() >= MIN_LINED_UP_COHERENCE else None
 
 
 def _phase_pieces(rest, period, residual=None):

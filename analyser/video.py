@@ -604,8 +604,7 @@ def _window_course(tracked, nominal_ms, readout_ms, frame_height, borrowed=None)
     if window_readout is None and result.timeline is None and not known_readout:
         window_readout = course.readout_lining_up(
             boundaries[:, 2], boundaries[:, 1], nominal_ms,
-            float(np.median(np.diff(moments))) * heights / frame_height) \
-            if len(boundaries) > 1 else None
+            float(np.median(np.diff(moments))) * heights / frame_height)
     if window_readout is not None and heights > 0:
         result.readout_ms = window_readout * frame_height / heights
     timing_by = result.timeline or borrowed
@@ -642,7 +641,7 @@ def _timed_by_another(courses, tracked, nominal_ms, readout_ms, frame_height):
     refresh where a 30 fps camera films 75 Hz). A display at another rate drifts through the
     timeline borrowed, and its leads spread further."""
     timelines = [c.timeline for c in courses if c.timeline is not None]
-    if not timelines or len(timelines) == len(courses):
+    if not timelines:
         return courses
     borrowed = max(timelines, key=lambda t: t.boundaries)
     timed = []
