@@ -28,6 +28,7 @@ SIDE_SHARE = 0.1  # a side's line at least this share (dashes of a thin frame li
 UNLIT_SIDE = 0.4  # a side without a line counts for this much of a wrong bar
 BAR_LIKE = 0.8  # a side at least this share of the bars' light may be a bar
 BAR_SPREAD = 0.06  # bars more apart than this (share of a width) are not at one place
+BAR_SIDE_RATIO = 1.25  # a side this much stronger than the other holds the bar (a turn)
 EDGE_SHARE = 0.05  # the outermost lines of a box are at least this share of its strongest
 END_SHARE = 0.2  # a line ends where its light falls below this share of its typical light
 # Lines this near each other (share of the window's width) are one: a side and the frame line
@@ -356,7 +357,7 @@ def _bar_on_side(lines, low, high):
     frame line alone); None when neither is."""
     strengths = {"low": lines.strength_at(low), "high": lines.strength_at(high)}
     for name, other in (("low", "high"), ("high", "low")):
-        if strengths[name] >= max(0.8, 1.5 * strengths[other]):
+        if strengths[name] >= max(0.8, BAR_SIDE_RATIO * strengths[other]):
             return name
     return None
 

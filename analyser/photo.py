@@ -19,6 +19,7 @@ SCALE_ADVICE = ("take the picture closer or at a higher resolution, so that each
                 "more of its pixels")
 START_ADVICE = ("take another photo, in which the scan-out boundaries show: at another moment, or "
                 "with a camera that reads its sensor out faster")
+TURN_ADVICE = "take another photo: the bars leave the turn within a tenth of a second"
 CLOCK_ADVICE = ("start the tool with VARNEL_CLOCK=system on every machine, and hold their "
                 "clocks together with the time service (PTP, or NTP on a quiet network)")
 MAX_SCAN_SPREAD = 0.1
@@ -754,9 +755,6 @@ def _lead_doubt(window):
 def _warn(result, photo_height):
     for window in result.windows:
         window.warnings += _window_warnings(window, result.refresh_ms)
-    if any(min(w.f, 1 - w.f) < TURN_MARGIN for w in result.windows if w.reliable):
-        result.warnings.append("the sweep is turning at one end: bars may run either way, so "
-                               "lags near the turn are less certain")
     heights = [w.centre[1] for w in result.windows]
     if result.readout_ms is None and len(heights) > 1 and \
             np.ptp(heights) > READOUT_HEIGHT_SHARE * photo_height:
@@ -806,7 +804,7 @@ def _window_warnings(window, refresh_ms):
 
 
 def _judge(result):
-    judgement = verdict.Judgement()
+    judgement = result.judgement = verdict.Judgement()
     refresh_ms = result.refresh_ms
     for name in result.missing:
         judgement.unsettled.append(verdict.Unsettled(
@@ -823,6 +821,7 @@ def _judge(result):
             f"{len(extra)} window(s) in the photo match no group given",
             "give the groups of every window the photo shows"))
     judged = [w for w in result.windows if w.reliable]
+    turning = [w.name for w in judged if _at_turn(w)]
     may_tear = False
     for window in result.windows:
         if not window.reliable:
@@ -830,29 +829,48 @@ def _judge(result):
                 f"window {window.name} cannot be judged: its outline could not be traced "
                 "with certainty", "take the photo closer or squarer to the wall, with less "
                 "glare on that display"))
-        surest = window.surest_lag
-        if surest is not None and surest[0] - surest[1] >= MAX_LAG_FRAMES * refresh_ms and (
-                window.lag_ms - window.lag_doubt_ms < MAX_LAG_FRAMES * refresh_ms):
-            judgement.faults.append(f"window {window.name} is {surest[0] / refresh_ms:.2f} "
-                                    f"frames ({surest[0]:.1f} ms) behind window {surest[2]}")
-        else:
-            verdict.judge_behind(
-                judgement, f"window {window.name} is {window.lag_frames:.2f} frames "
-                f"({window.lag_ms:.1f} ms) behind", window.lag_ms, window.lag_doubt_ms,
-                MAX_LAG_FRAMES * refresh_ms, *_lag_doubt_cause(window))
-        if window.tears:
-            judgement.faults.append(f"window {window.name} tears ({len(window.tears)} "
-                                    "tear(s))")
-        may_tear = _judge_short_boundary(judgement, window, refresh_ms) or may_tear
+        if not turning:
+            may_tear = _judge_content(judgement, window, refresh_ms) or may_tear
     _judge_scans(judgement, judged)
     _judge_clocks(judgement, judged)
+    if turning:
+        judgement.unsettled.append(verdict.Unsettled(
+            f"the bars of window(s) {', '.join(turning)} stand at a turn of the sweep, on or "
+            "near the frame lines: a window frames behind may show its bars where one in step "
+            "does, and a boundary's jump folds back, so whether the windows show the same "
+            "frame and whether any tears is not known", TURN_ADVICE))
+        return
     if not any(_may_lag(w, refresh_ms) for w in judged):
         across = "" if len({w.clock for w in judged}) < 2 else " of each clock"
         judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame"
                                  f"{across}: every lag is under {MAX_LAG_FRAMES} frame")
     if not any(w.tears for w in judged) and not may_tear:
         judgement.settled.append("no window tears")
-    result.judgement = judgement
+
+
+def _judge_content(judgement, window, refresh_ms):
+    """Judges what a window's bars show: its lag behind the others and its tears. Returns
+    whether a scan-out boundary of it may be a tear (_judge_short_boundary)."""
+    surest = window.surest_lag
+    if surest is not None and surest[0] - surest[1] >= MAX_LAG_FRAMES * refresh_ms and (
+            window.lag_ms - window.lag_doubt_ms < MAX_LAG_FRAMES * refresh_ms):
+        judgement.faults.append(f"window {window.name} is {surest[0] / refresh_ms:.2f} "
+                                f"frames ({surest[0]:.1f} ms) behind window {surest[2]}")
+    else:
+        verdict.judge_behind(
+            judgement, f"window {window.name} is {window.lag_frames:.2f} frames "
+            f"({window.lag_ms:.1f} ms) behind", window.lag_ms, window.lag_doubt_ms,
+            MAX_LAG_FRAMES * refresh_ms, *_lag_doubt_cause(window))
+    if window.tears:
+        judgement.faults.append(f"window {window.name} tears ({len(window.tears)} tear(s))")
+    return _judge_short_boundary(judgement, window, refresh_ms)
+
+
+def _at_turn(window):
+    """Whether a window's bars stand where the sweep turns: within TURN_MARGIN of either end,
+    a few refreshes' motion, so that content a few frames apart may lie either side of the
+    turn."""
+    return min(window.f, 1 - window.f) < TURN_MARGIN
 
 
 def _judge_short_boundary(judgement, window, refresh_ms):

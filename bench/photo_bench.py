@@ -1,8 +1,8 @@
-"""Scores the photo analyser on photos made by the camera model from known truth, for both
-families of walls (ours, and walls and cameras unlike ours), and prints the figures side by
-side: windows found and named, windows not judged, verdicts, lag, scan-position and break
-errors, and the time to analyse a 12-megapixel photo. With --against REV it scores the
-analyser of that git revision on the very same photos, in the same run.
+"""Scores the photo analyser on photos made by the camera model from known truth, for three
+families (our walls, walls and cameras unlike ours, our walls at a turn of the sweep), and
+prints the figures side by side: windows found and named, windows not judged, verdicts, lag,
+scan-position and break errors, and the time to analyse a 12-megapixel photo. With --against
+REV it scores the analyser of that git revision on the very same photos, in the same run.
 
     /usr/bin/python3 bench/photo_bench.py [--photos N] [--seed S] [--against REV] [--keep DIR]
 
@@ -368,7 +368,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--photos", type=int, default=200, help="photos per family")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--families", default="ours,unlike ours")
+    parser.add_argument("--families", default="ours,unlike ours,at a turn")
     parser.add_argument("--against", metavar="REV", help="also score the analyser of REV")
     parser.add_argument("--keep", metavar="DIR", help="make the photos there and keep them")
     parser.add_argument("--misjudged", action="store_true",

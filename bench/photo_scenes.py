@@ -5,12 +5,14 @@ Two families: our own walls (wide bezels, dark panels, one soft highlight), and 
 cameras unlike them: panels that abut or nearly do, panels whose black glows grey after the
 camera's tone curve, glare across several panels, small photos, and the processing of real
 cameras (tone curves, sharpening, a Bayer mosaic, lens distortion and chromatic aberration,
-exposure that clips)."""
+exposure that clips). Both are photographed away from the turns of the sweep; a third, our
+walls at a turn, is the photo benchmark's own (at_a_turn)."""
 
 from dataclasses import dataclass, replace
 
 import numpy as np
 
+from analyser.pattern import PERIOD_MS
 from camera import Camera, Display, TONE_CURVES, linear_for_tone
 
 SIZES = [(1920, 1080), (1920, 1200), (2560, 1440), (1280, 720), (1280, 1024), (1024, 768),
@@ -18,6 +20,7 @@ SIZES = [(1920, 1080), (1920, 1200), (2560, 1440), (1280, 720), (1280, 1024), (1
 LAYOUTS = {1: (1, 1), 2: (1, 2), 3: (1, 3), 4: (2, 2), 5: (2, 3), 6: (2, 3)}
 KINDS = ["in sync", "frame behind", "part frame behind", "no genlock", "tearing"]
 FAMILIES = ("ours", "unlike ours")
+TURN_REACH_MS = 250.0  # how near a turn of the sweep at_a_turn photographs, either way
 
 
 @dataclass
@@ -35,7 +38,21 @@ def scene_of(family, seed, photo_size=None):
     """The scene of that family made from seed."""
     if family == "ours":
         return random_scene(seed, photo_size)
+    if family == "at a turn":
+        return at_a_turn(seed, photo_size)
     return unlike_ours(seed, photo_size)
+
+
+def at_a_turn(seed, photo_size=None):
+    """The scene of random_scene(seed) photographed within TURN_REACH_MS of a turn of the
+    sweep, which the other families keep away from and a photo taken at any moment falls
+    into one time in twenty: the bars run along the frame lines there, and content a few
+    frames apart may lie either side of the turn."""
+    scene = random_scene(seed, photo_size)
+    rng = np.random.default_rng([seed, 23])
+    turn = float(rng.choice([PERIOD_MS / 2, PERIOD_MS]))
+    moment = turn + float(rng.uniform(-TURN_REACH_MS, TURN_REACH_MS))
+    return replace(scene, moment_ms=moment, family="at a turn")
 
 
 def unlike_ours(seed, photo_size=None):
@@ -110,6 +127,8 @@ def random_scene(seed, photo_size=None):
         glare_centre=(float(rng.uniform(0.2, 0.8)), float(rng.uniform(0.2, 0.8))),
         vignetting=float(rng.uniform(0.1, 0.45)), bezel=float(rng.uniform(20, 120)),
         decoy=bool(rng.random() < 0.2), seed=seed)
-    # Keep away from the ends of the sweep, where bars may run either way.
-    moment = float(rng.choice([rng.uniform(250, 4750), rng.uniform(5250, 9750)]))
+    # Keep away from the ends of the sweep, where bars may run either way (at_a_turn).
+    moment = float(rng.choice([rng.uniform(TURN_REACH_MS, PERIOD_MS / 2 - TURN_REACH_MS),
+                               rng.uniform(PERIOD_MS / 2 + TURN_REACH_MS,
+                                           PERIOD_MS - TURN_REACH_MS)]))
     return Scene(kind, displays, camera, moment, refresh, kind == "in sync")
