@@ -220,7 +220,9 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
         missing = [name for name in missing if name not in read]
         unreadable = [name for name in unreadable if name not in read]
     if not windows:
-        raise NothingToRead("the test pattern in the photo is too small or unclear to read")
+        raise NothingToRead("the test pattern in the photo is too small or unclear to read, or "
+                            "its bars lie on the frame lines (a turn of the sweep): take "
+                            "another photo")
     for window in windows:
         read = _read_ms(readout_ms, window.photo_y, photo_height)
         window.newer_above = read[-1] - read[0] < 1000.0 / refresh_hz
@@ -822,24 +824,24 @@ def _judge(result):
             "give the groups of every window the photo shows"))
     judged = [w for w in result.windows if w.reliable]
     turning = [w.name for w in judged if _at_turn(w)]
-    may_tear = False
     for window in result.windows:
         if not window.reliable:
             judgement.unsettled.append(verdict.Unsettled(
                 f"window {window.name} cannot be judged: its outline could not be traced "
                 "with certainty", "take the photo closer or squarer to the wall, with less "
                 "glare on that display"))
-        if not turning:
-            may_tear = _judge_content(judgement, window, refresh_ms) or may_tear
-    _judge_scans(judgement, judged)
-    _judge_clocks(judgement, judged)
     if turning:
         judgement.unsettled.append(verdict.Unsettled(
-            f"the bars of window(s) {', '.join(turning)} stand at a turn of the sweep, on or "
-            "near the frame lines: a window frames behind may show its bars where one in step "
-            "does, and a boundary's jump folds back, so whether the windows show the same "
-            "frame and whether any tears is not known", TURN_ADVICE))
+            f"the bars of window(s) {', '.join(turning)} stand at a turn of the sweep: there a "
+            "window frames behind may show its bars where one in step does, and a scan-out "
+            "boundary's jump folds back, so the windows' lags, tears and scan-out positions "
+            "cannot be read", TURN_ADVICE))
         return
+    may_tear = False
+    for window in result.windows:
+        may_tear = _judge_content(judgement, window, refresh_ms) or may_tear
+    _judge_scans(judgement, judged)
+    _judge_clocks(judgement, judged)
     if not any(_may_lag(w, refresh_ms) for w in judged):
         across = "" if len({w.clock for w in judged}) < 2 else " of each clock"
         judgement.settled.append(f"all {len(judged)} window(s) judged show the same frame"

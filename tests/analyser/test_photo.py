@@ -114,6 +114,23 @@ class Photos(unittest.TestCase):
         self.assertEqual(len(analyse(photo).windows), 1)
 
 
+class AtATurnOfTheSweep(unittest.TestCase):
+    def test_windows_are_found_and_nothing_is_judged_from_folded_bars(self):
+        # Within a few refreshes of a turn each bar lies on or near one of its window's frame
+        # lines, and content frames apart may stand either side of the turn, at one place.
+        walls = [("in step", wall(2)), ("one frame behind", wall(2, **{"1": {"lag_frames": 1.0}}))]
+        for moment in (5040.0, 5060.0, 10030.0):
+            for name, displays in walls:
+                with self.subTest(name, moment=moment):
+                    photo, _ = take(displays, moment)
+                    groups = [d.group for d in displays]
+                    self.assertEqual(len(locate.find_windows(photo, groups)[0]), 2)
+                    result = analyse(photo, groups)
+                    self.assertEqual(result.verdict, "cannot tell", result.reasons)
+                    self.assertIn("turn of the sweep", " ".join(
+                        u.what for u in result.judgement.unsettled))
+
+
 class ASideTracedOntoABar(unittest.TestCase):
     def test_a_top_or_bottom_side_on_the_horizontal_bar_is_moved_past_it(self):
         displays = wall(1, (1920, 1080))
