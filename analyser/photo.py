@@ -865,7 +865,23 @@ def _judge_content(judgement, window, refresh_ms):
             MAX_LAG_FRAMES * refresh_ms, *_lag_doubt_cause(window))
     if window.tears:
         judgement.faults.append(f"window {window.name} tears ({len(window.tears)} tear(s))")
-    return _judge_short_boundary(judgement, window, refresh_ms)
+    short = _judge_short_boundary(judgement, window, refresh_ms)
+    return _judge_cut_changes(judgement, window) or short
+
+
+def _judge_cut_changes(judgement, window):
+    """Changes of content cut off by a window's top or bottom (timing.mark_blends_at_edges):
+    their size is not known, so each may be a tear, and where the window shows no tear
+    otherwise, whether it tears is not settled. Returns whether that is so."""
+    cut = [b for b in window.breaks if b.kind == "unsure" and b.cut]
+    if not window.reliable or window.tears or not cut:
+        return False
+    judgement.unsettled.append(verdict.Unsettled(
+        f"window {window.name} shows {len(cut)} change(s) of content that run into its top or "
+        "bottom (rows there blend two frames), of a size not known: each may be a tear, so "
+        "whether the window tears is not known",
+        "take another photo with a shutter of 1/1000 s or faster"))
+    return True
 
 
 def _at_turn(window):

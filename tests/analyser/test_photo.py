@@ -108,6 +108,22 @@ class Photos(unittest.TestCase):
                          ((True,) * 4, (True, False, True, True)))
         self.assertGreater(after.lag_doubt_ms, 2 * before.lag_doubt_ms)
 
+    def test_changes_that_run_into_the_edges_leave_the_tears_unsettled(self):
+        # A tearing window whose two tears both run into rows that blend two frames (a change
+        # during the exposure), so that neither's size is known: either may be a tear.
+        displays = wall(1, (1280, 1024), **{"0": {
+            "mode": "N", "phase_ms": 11.7123, "lag_frames": 0.1, "swap_interval_ms": 7.5653,
+            "swap_phase_ms": 5.4836}})
+        photo, _ = take(displays, 4931.3965, photo_size=(2400, 1800), yaw_deg=15.7,
+                        pitch_deg=4.3, roll_deg=-0.26, coverage=0.8, exposure_ms=1.98,
+                        blur_px=1.55, noise=0.0104, jpeg_quality=83, black_level=0.035,
+                        crosstalk=(0.046, 0.13), glare=0.69, glare_centre=(0.48, 0.73),
+                        vignetting=0.29, bezel=62.0, seed=14)
+        result = analyse(photo, [d.group for d in displays])
+        self.assertEqual([b.kind for b in result.windows[0].breaks], ["unsure", "unsure"])
+        self.assertEqual(result.verdict, "cannot tell")
+        self.assertIn("may be a tear", result.judgement.unsettled[0].what)
+
     def test_a_green_patch_is_not_taken_for_a_window(self):
         photo, _ = take(wall(1))
         cv2.rectangle(photo, (40, 40), (200, 160), (40, 220, 60), -1)
