@@ -14,7 +14,9 @@ WINDOWS = [(40, 40, 640, 400, "V"), (760, 40, 560, 420, "N"), (40, 520, 800, 450
 # busy machine (as in the pattern test), and the bars quantise a position to a pixel.
 CAPTURE_SKEW_MS = 100.0
 # On a busy machine a software-rendered window now and then draws its frames a few more frames
-# late: of this many screenshots taken in a row, one is to show every window within the skew.
+# late, and a screenshot within a tenth of a second of a turn of the sweep tells no lag: of this
+# many screenshots taken in a row (each takes longer than the turn lasts), one is to show every
+# window within the skew.
 CAPTURES = 3
 
 
@@ -64,9 +66,19 @@ class AnalyserOnScreenshots(EndToEndTest):
             result = inspect_every_window(self, capture)
             for window in result["windows"]:
                 self.assertEqual([b for b in window["breaks"] if b["kind"] == "tear"], [])
-            assert_refresh_not_told(self, result)
-            lags.append({w["name"]: w["lag_ms"] for w in result["windows"]})
+            if not at_a_turn(self, result):
+                assert_refresh_not_told(self, result)
+                lags.append({w["name"]: w["lag_ms"] for w in result["windows"]})
         self.assertTrue(any(max(lag.values()) <= CAPTURE_SKEW_MS for lag in lags), lags)
+
+
+def at_a_turn(test, result):
+    """Whether the capture caught the bars at a turn of the sweep, where a window frames behind
+    may show its bars where one in step does: the analyser then judges nothing from them."""
+    turn = [u for u in result["unsettled"] if "turn of the sweep" in u["what"]]
+    if turn:
+        test.assertEqual(result["verdict"], "cannot tell", result["reasons"])
+    return bool(turn)
 
 
 def assert_refresh_not_told(test, result):
