@@ -119,6 +119,8 @@ class Camera:
     tone: str = "gamma"  # the tone curve: gamma, srgb, filmic (an S-curve) or flat (log)
     sharpen: float = 0.0  # strength of the camera's unsharp mask
     distortion: float = 0.0  # radial k1 at the half-diagonal; negative is barrel
+    distortion2: float = 0.0  # and k2, of the fourth power (with k1, a "moustache" lens)
+    lens_centre: tuple = (0.0, 0.0)  # the lens's axis off the photo's centre, shares of its size
     aberration: float = 0.0  # lateral chromatic aberration: red and blue scaled by 1 +- this
     mosaic: bool = False  # a Bayer sensor, its colours interpolated
 
@@ -421,18 +423,20 @@ def _glare(light, camera, xs, ys):
 
 def _lens_scale(points, shape, camera, channel_scale=1.0):
     """Where the lens takes each point of the undistorted picture from: the factor by which its
-    distance from the photo's centre grows, for points given in distorted photo coordinates."""
+    distance from the lens's axis grows, for points given in distorted photo coordinates, and
+    where that axis meets the photo."""
     height, width = shape[:2]
-    centre = np.array([(width - 1) / 2, (height - 1) / 2])
+    centre = np.array([(width - 1) / 2, (height - 1) / 2]) + np.multiply(camera.lens_centre,
+                                                                         [width, height])
     half_diagonal = np.hypot(width, height) / 2
     r2 = np.sum(((points - centre) / half_diagonal) ** 2, axis=-1)
-    return (1 + camera.distortion * r2) * channel_scale, centre
+    return (1 + camera.distortion * r2 + camera.distortion2 * r2 ** 2) * channel_scale, centre
 
 
 def distorted_points(points, shape, camera):
     """Undistorted photo points (n x 2) where the camera's lens puts them."""
     points = np.asarray(points, float)
-    if not camera.distortion:
+    if not (camera.distortion or camera.distortion2):
         return points
     found = points.copy()
     for _ in range(10):  # the inverse of the lens's mapping, by fixed-point iteration
@@ -479,7 +483,7 @@ def _optics(light, camera, rng, normal=None):
     distance = ((xs - width / 2) ** 2 + (ys - height / 2) ** 2) / ((width / 2) ** 2
                                                                    + (height / 2) ** 2)
     light = light * (1 - camera.vignetting * distance)[..., None]
-    if camera.distortion or camera.aberration:
+    if camera.distortion or camera.distortion2 or camera.aberration:
         light = _lens(light, camera)
     if camera.blur_px > 0:
         light = cv2.GaussianBlur(light, (0, 0), camera.blur_px)

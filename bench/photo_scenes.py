@@ -85,6 +85,11 @@ def unlike_ours(seed, photo_size=None):
         aberration=float(rng.uniform(0, 0.002)),
         mosaic=bool(rng.random() < 0.5),
         decoy=bool(rng.random() < 0.2))
+    # A lens not quite of one term, nor centred on the sensor (drawn apart, so that the rest of
+    # the scene stays as it was).
+    lens = np.random.default_rng([seed, 29])
+    camera = replace(camera, distortion2=float(lens.uniform(-0.008, 0.008)),
+                     lens_centre=tuple(float(v) for v in lens.uniform(-0.02, 0.02, 2)))
     return replace(scene, camera=camera, family="unlike ours")
 
 
