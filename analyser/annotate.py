@@ -15,8 +15,10 @@ UNSURE = (160, 160, 160)  # a break whose kind is not known
 VERDICT_COLOURS = {True: (0, 200, 0), False: (0, 0, 255), None: (0, 200, 255)}
 
 
-def _to_photo(window, points):
-    return cv2.perspectiveTransform(np.float32(points)[None], window.to_photo)[0]
+def _to_photo(window, points, lens):
+    """Window points in the photo, through the lens the photo was read through, if any."""
+    points = cv2.perspectiveTransform(np.float32(points)[None], window.to_photo)[0]
+    return points if lens is None else lens.distort(points)
 
 
 def draw(photo, result):
@@ -29,10 +31,11 @@ def draw(photo, result):
                       thickness, cv2.LINE_AA)
         read = ~np.isnan(window.vertical.offset)
         centres = np.column_stack([window.vertical.offset[read] + BAR / 2, window.v[read]])
-        for x, y in np.round(_to_photo(window, centres)).astype(int)[::4]:
+        for x, y in np.round(_to_photo(window, centres, result.lens)).astype(int)[::4]:
             cv2.circle(canvas, (int(x), int(y)), thickness, BAR_READ, -1)
         for found in window.breaks:
-            ends = _to_photo(window, [[0, found.row], [window.width, found.row]])
+            ends = _to_photo(window, [[0, found.row], [window.width, found.row]],
+                             result.lens)
             cv2.line(canvas, tuple(np.round(ends[0]).astype(int)),
                      tuple(np.round(ends[1]).astype(int)),
                      {"scan": SCAN, "tear": TEAR}.get(found.kind, UNSURE), thickness,

@@ -36,6 +36,10 @@ PAIR_REACH_PX = 10.0
 PAIR_SHARE = 0.4
 PAIR_DIP = 0.85
 SIDES_AGREE_PX = 0.5  # sides traced on two maps this close are one (refine_corners_on_either)
+# A stretch of a side is crossed by a bar where the light this far inward of its ridge and on
+# averages this share of the ridge's (a frame line has panel black inside it).
+CROSSING_GAP_PX = 3.0
+CROSSING_SHARE = 0.2
 HULL_SLACK = 1.3  # a cell enclosing this much more than its lit points is skewed
 BAR_GRID = 96  # a coarse grid over the window, for how bright its bars are
 UNIT_SQUARE = ((0, 0), (1, 0), (1, 1), (0, 1))
@@ -278,6 +282,26 @@ def _refined_on_maps(maps, outline):
     return refined
 
 
+def ridge_points(green, outline):
+    """Where the frame lines of an outline's sides run, stretch by stretch: per side (top,
+    right, bottom, left), the points (n x 2, photo coordinates) of the ridges nearest the
+    coarse side that stand clear of the faint floor, and their prominences (n). A stretch
+    that a bar crosses is left out: the bar's light inward of the line draws its ridge in."""
+    corners = outline.corners
+    floor = _faint_floor(green, corners)
+    sides = []
+    for side in range(4):
+        profile = _side_profile(green, corners, side)
+        offset, light = _nearest_ridges(*_ridges(profile.chunks, profile.offsets))
+        inward = profile.offsets[None, :] > offset[:, None] + CROSSING_GAP_PX
+        inner = (profile.chunks * inward).sum(axis=1) / np.maximum(inward.sum(axis=1), 1)
+        clear = (light >= floor) & (inner < CROSSING_SHARE * light)
+        points = (profile.start + profile.positions[:, None] * (profile.end - profile.start)
+                  + offset[:, None] * profile.inward)
+        sides.append((points[clear], light[clear]))
+    return sides
+
+
 def _faint_floor(green, corners):
     """The light a frame line's ridge must stand above its surroundings: FAINT_SHARE of the
     bars' light in the window (a high percentile over a coarse grid of it)."""
@@ -380,11 +404,9 @@ def _fit_sides(profiles, floors):
         offsets, positions = profiles[batch[0]].offsets, profiles[batch[0]].positions
         chunks = np.concatenate([profiles[i].chunks for i in batch])
         ridges, strengths = _ridges(chunks, offsets)
-        rows = np.arange(len(chunks))
-        nearest = np.argmin(np.where(strengths > 0, np.abs(ridges), np.inf), axis=1)
+        chosen, light = _nearest_ridges(ridges, strengths)
         shape = (len(batch), SIDE_CHUNKS)
-        chosen = ridges[rows, nearest].reshape(shape)
-        light = strengths[rows, nearest].reshape(shape)
+        chosen, light = chosen.reshape(shape), light.reshape(shape)
         floor = floors[batch][:, None]
         clear = light >= floor
         fitted = _robust_lines(positions, chosen, np.where(clear, light, 0.0))
@@ -407,6 +429,14 @@ def _fit_sides(profiles, floors):
                     continue
             lines[index] = _line_across(profiles[index], line)
     return lines
+
+
+def _nearest_ridges(ridges, strengths):
+    """Of each chunk's ridges (see _ridges), the one nearest the coarse side: (offset,
+    prominence) per chunk."""
+    rows = np.arange(len(ridges))
+    nearest = np.argmin(np.where(strengths > 0, np.abs(ridges), np.inf), axis=1)
+    return ridges[rows, nearest], strengths[rows, nearest]
 
 
 def _line_across(profile, fitted):

@@ -7,8 +7,8 @@ from typing import NamedTuple
 import cv2
 import numpy as np
 
-from analyser import (bar_ends, bars, layout, locate, machines, pattern, rectify, timing, verdict,
-                      wall)
+from analyser import (bar_ends, bars, layout, lens, locate, machines, pattern, rectify, timing,
+                      verdict, wall)
 from analyser.course import SAME_CLOCK_MS, wrapped
 from analyser.pattern import BAR, EDGE, PERIOD_MS, SWEEP_PER_MS, times_in_sweep_ms
 
@@ -80,7 +80,9 @@ class Window:
     height: int
     size_estimated: bool
     corners: np.ndarray  # the window's outline in the photo, 4 x 2
-    to_photo: np.ndarray  # homography from window to photo coordinates
+    # homography from window to photo coordinates; where the photo was read through a lens
+    # (Result.lens), to the photo's undistorted coordinates
+    to_photo: np.ndarray
     v: np.ndarray  # window v of each sampled row
     photo_y: np.ndarray  # photo y of each sampled row
     vertical: bars.VerticalBar
@@ -167,6 +169,7 @@ class Result:
     unreadable: list = field(default_factory=list)  # names of windows found but not read
     judgement: verdict.Judgement = field(default_factory=verdict.Judgement)
     warnings: list = field(default_factory=list)
+    lens: "lens.Lens" = None  # the distortion taken out before reading, None where none was
 
     @property
     def verdict(self):
@@ -198,8 +201,14 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
                             "closer, or with more pixels")
     if not found:
         raise NothingToRead("no test pattern found in the photo")
-    maps = Maps(locate.line_greenness(photo), green,
-                cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32))
+    lines = locate.line_greenness(photo)
+    bent = _lens_of(lines, found, photo.shape)
+    if bent is not None:
+        photo = lens.undistorted(photo, bent)
+        found = [[locate.Outline(bent.undistort(o.corners), o.shared, o.traced)
+                  for o in outlines] for outlines in found]
+        green, lines = locate.greenness(photo), locate.line_greenness(photo)
+    maps = Maps(lines, green, cv2.cvtColor(photo, cv2.COLOR_BGR2GRAY).astype(np.float32))
     refresh_ms = 1000.0 / refresh_hz
     found = [plausible for plausible in (
         _plausible_outlines(maps, outlines, refresh_ms) for outlines in found) if plausible]
@@ -224,6 +233,8 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
                             "its bars lie on the frame lines (a turn of the sweep): take "
                             "another photo")
     for window in windows:
+        if bent is not None:
+            window.photo_y = _sensor_rows(window, bent)
         read = _read_ms(readout_ms, window.photo_y, photo_height)
         window.newer_above = read[-1] - read[0] < 1000.0 / refresh_hz
     direction = _direction(windows, refresh_ms)
@@ -232,12 +243,37 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
         mine = [w for w in windows if w.machine == machine]
         for window in mine:
             window.direction = _direction(mine, refresh_ms) or direction
-    result = Result(windows, refresh_hz, readout_ms, direction, missing, unreadable)
+    result = Result(windows, refresh_hz, readout_ms, direction, missing, unreadable, lens=bent)
     _time_windows(result, photo_height)
     _warn(result, photo_height)
     result.warnings += clock_notes(result.windows)
+    if bent is not None:
+        result.warnings.append(f"the camera's lens bends the frame lines (radial distortion "
+                               f"k1 {bent.k1:+.4f}, k2 {bent.k2:+.4f} at the half-diagonal): "
+                               "the photo was read with it taken out")
     _judge(result)
+    if bent is not None:
+        for window in windows:
+            window.corners = bent.distort(window.corners)
     return result
+
+
+def _lens_of(lines, found, shape):
+    """The lens distortion that bends the frame lines of the windows found (each a list of
+    candidate outlines, the likeliest first), traced on lines (see lens.estimate); None where
+    they run straight."""
+    sides = []
+    for outlines in found:
+        sides += locate.ridge_points(lines, locate.refine_corners(lines, outlines[0]))
+    return lens.estimate(sides, shape[1], shape[0])
+
+
+def _sensor_rows(window, bent):
+    """The photo rows, as the sensor has them, at which the window's sampled rows cross its
+    middle (for the camera's rolling shutter), where it was read through the lens bent."""
+    middle = np.column_stack([np.full(len(window.v), window.width / 2), window.v])
+    undistorted = cv2.perspectiveTransform(np.float32(middle)[None], window.to_photo)[0]
+    return bent.distort(undistorted)[:, 1]
 
 
 def _name_windows(found, groups):

@@ -47,6 +47,8 @@ def result_json(result, source):
         "direction": DIRECTIONS[result.direction],
         "sizes_estimated": any(w.size_estimated for w in result.windows),
         "missing": result.missing,
+        "lens": None if result.lens is None else {"k1": _number(result.lens.k1, 5),
+                                                  "k2": _number(result.lens.k2, 5)},
         "windows": [window_json(w) for w in result.windows],
         "warnings": result.warnings,
     }
