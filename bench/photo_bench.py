@@ -11,6 +11,7 @@ of its own (so that two versions of the package never meet in one interpreter).
 """
 
 import argparse
+import itertools
 import json
 import os
 import pickle
@@ -30,6 +31,10 @@ VISIBLE_PHOTO_PX = 0.6  # nor smaller than this in the photo,
 EDGE_SHARE = 0.03  # nor this close to a window's top or bottom,
 HIDDEN_SHARE = 0.01  # and this close they cannot be: between the two, either verdict is right.
 FAINT_PHOTO_PX = 0.45  # Breaks from this to VISIBLE_PHOTO_PX may show or not: either is right
+# A display may show its frames this late (a television's picture processing): content this
+# near a turn of the sweep shows the bars that content as far the other side of it would, and a
+# lag of up to twice that either way is as likely as none.
+TURN_LAG_MS = 100.0
 SPEED_PHOTOS = 20  # 12-megapixel photos timed
 VERDICTS = ("in sync", "not in sync", "cannot tell")
 
@@ -46,7 +51,7 @@ def visible_breaks(truth, display):
     return _visible(truth, display, EDGE_SHARE)
 
 
-def truth_verdicts(truths, displays):
+def truth_verdicts(scene, truths):
     """The verdicts the photo supports, as a set: out of sync where a lag, a tear or the scan
     positions show it; cannot tell where no such thing shows but the scan positions do not
     settle it. A window whose boundary does not show was blanking or scanning rows near its
@@ -54,8 +59,11 @@ def truth_verdicts(truths, displays):
     boundary close to a window's edge may show or not, so both answers are right there, and
     so are they where a break's jump is near the least a photo shows (FAINT_PHOTO_PX). With
     no boundary shown at all the photo does not show the displays refreshing. Where the bars'
-    pixels allow a lag either side of the limit, cannot tell is right too."""
+    pixels allow a lag either side of the limit, cannot tell is right too; where the windows'
+    bars at a turn of the sweep allow it, only cannot tell is (turn_leaves_lag_open)."""
+    displays = scene.displays
     lag_open = lag_left_open(truths, displays)
+    turn_open = turn_leaves_lag_open(scene, truths)
 
     def judged(edge_share, photo_px=VISIBLE_PHOTO_PX):
         seen = [any(kind == "scan" for _, kind, _ in _visible(t, d, edge_share, photo_px))
@@ -68,12 +76,42 @@ def truth_verdicts(truths, displays):
         least, most = spread_bounds(points, [a for a in arcs if a is not None])
         if tears or least > 0.1:
             return {"not in sync"}
+        if turn_open:
+            return {"cannot tell"}
         lag = "not in sync" if any(t.lag_frames >= 0.5 for t in truths) else None
         if lag is None and 1 < len(truths) and (not points or None in arcs or most > 0.1):
             return {"cannot tell"}
         told = {lag or "in sync"}
         return told | {"cannot tell"} if lag_open else told
     return judged(EDGE_SHARE) | judged(HIDDEN_SHARE) | judged(EDGE_SHARE, FAINT_PHOTO_PX)
+
+
+def turn_leaves_lag_open(scene, truths):
+    """Whether the bars leave open, at a turn of the sweep, whether some window lags half a
+    frame or more: a window whose content lies within TURN_LAG_MS / 2 of a turn shows the bars
+    of content as far the other side of it, unless a break in its rows tells which way its bars
+    ran (the frames either side of it both on one side of the turn), and some choice of those
+    puts the largest lag on the other side of half a frame than the truth's."""
+    from analyser.pattern import PERIOD_MS
+    choices = []
+    for truth, display in zip(truths, scene.displays):
+        rows = np.arange(display.height, dtype=float)
+        moments = scene.moment_ms + truth.read_ms + scene.camera.exposure_ms / 2
+        shown = display.content_time(rows, moments)
+        lead = float(np.mean(shown - display.presented(rows, moments)))
+        turn = np.round(np.mean(shown) / (PERIOD_MS / 2)) * PERIOD_MS / 2
+        ahead = float(np.mean(shown) - turn)  # of the turn, ms
+        told = any(np.ptp(np.sign(shown[row - 1:row + 1] - turn)) == 0
+                   for row, _, _ in visible_breaks(truth, display))
+        mirrored = [] if told or abs(ahead) > TURN_LAG_MS / 2 else [lead - 2 * ahead]
+        choices.append([(lead, display.refresh_ms)] + [(m, display.refresh_ms)
+                                                       for m in mirrored])
+    verdicts = set()
+    for choice in itertools.product(*choices):
+        leads = np.array([lead for lead, _ in choice])
+        periods = np.array([period for _, period in choice])
+        verdicts.add(bool(np.any((leads.max() - leads) / periods >= 0.5)))
+    return len(verdicts) > 1
 
 
 def unseen_arc(truth, display, edge_share):
@@ -135,7 +173,7 @@ def evaluate(scene, truths, result):
     out = {"expected": len(truths), "found_right": 0, "unjudged": 0, "all_named": False,
            "lag_errors": [], "lag_errors_all": [], "scan_errors": [], "scan_missed": 0,
            "scan_invented": 0, "breaks_expected": 0, "breaks_found": 0, "tears_invented": 0,
-           "truth": sorted(truth_verdicts(truths, scene.displays)),
+           "truth": sorted(truth_verdicts(scene, truths)),
            "verdict": verdict_of(result), "family": scene.family,
            "lag_open": lag_left_open(truths, scene.displays)}
     if result is None:
