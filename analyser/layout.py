@@ -7,6 +7,10 @@ import numpy as np
 
 MAX_MATCHED = 7  # beyond this many windows, matching by every assignment takes too long
 SHAPE_WEIGHT = 4.0  # how much a window's shape counts beside the layout's fit
+# Assignments whose cost lies this near the best's fit the photo as well (a column of a wall
+# found, which column of the groups it is); at most this many are given.
+TIE_COST = 0.01
+MAX_TIES = 4
 
 
 def reading_order(centres):
@@ -60,7 +64,18 @@ def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths,
     smaller of the two sets, chosen so that the layout on the desktop maps best onto the photo
     by scale, rotation and shift, with the desktop's x and y keeping their directions, the
     layout's scale that of the windows themselves, and each window's shape its group's (as far
-    as the camera's angle keeps it; aspects are width over height)."""
+    as the camera's angle keeps it; aspects are width over height). None where no assignment
+    fits at all."""
+    ranked = matches(desktop_centres, photo_centres, desktop_widths, photo_widths,
+                     desktop_aspects, photo_aspects)
+    return ranked[0] if ranked else None
+
+
+def matches(desktop_centres, photo_centres, desktop_widths, photo_widths,
+            desktop_aspects=None, photo_aspects=None):
+    """The assignments of match_groups that fit about as well as the best (within TIE_COST),
+    the best first, at most MAX_TIES: where fewer windows are found than groups, the layout
+    alone may not say which of the groups they are. Empty where none fits."""
     desktop = np.asarray(desktop_centres, float)
     photo = np.asarray(photo_centres, float)
     desktop_widths = np.asarray(desktop_widths, float)
@@ -71,11 +86,11 @@ def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths,
                                        / np.asarray(desktop_aspects, float)[:, None]) ** 2
     pairs = min(len(desktop), len(photo))
     if pairs == 0:
-        return []
+        return [[]]
     if max(len(desktop), len(photo)) > MAX_MATCHED:
         groups = reading_order(desktop)[:pairs]
         found = reading_order(photo)[:pairs]
-        return list(zip(groups, found))
+        return [list(zip(groups, found))]
     # Every assignment of the smaller set to members of the larger one, in order.
     chosen = np.array(list(permutations(range(max(len(desktop), len(photo))), pairs)))
     in_order = np.broadcast_to(np.arange(pairs), chosen.shape)
@@ -84,10 +99,11 @@ def match_groups(desktop_centres, photo_centres, desktop_widths, photo_widths,
     costs = _layout_costs(desktop[groups], photo[found], size_scale) + shapes[
         groups, found].sum(axis=1)
     costs = np.where(np.isnan(costs), np.inf, costs)
-    best = int(np.argmin(costs))
-    if not np.isfinite(costs[best]):
-        return None
-    return [(int(g), int(f)) for g, f in zip(groups[best], found[best])]
+    order = np.argsort(costs, kind="stable")
+    if not np.isfinite(costs[order[0]]):
+        return []
+    tied = [i for i in order[:MAX_TIES] if costs[i] <= costs[order[0]] + TIE_COST]
+    return [[(int(g), int(f)) for g, f in zip(groups[i], found[i])] for i in tied]
 
 
 def _similarity_fits(source, target):

@@ -212,22 +212,8 @@ def analyse(photo, groups=(), refresh_hz=60.0, readout_ms=None):
     refresh_ms = 1000.0 / refresh_hz
     found = [plausible for plausible in (
         _plausible_outlines(maps, outlines, refresh_ms) for outlines in found) if plausible]
-    named, missing = _name_windows(found, groups)
+    windows, missing, unreadable = _read_best_named(maps, found, groups, refresh_ms)
     photo_height = photo.shape[0]
-    windows, unreadable = [], []
-    for outlines, name, group in named:
-        window = best_reading(maps, outlines, name, group, refresh_ms)
-        if groups and group is None and (window is None or not window.reliable):
-            continue  # matches no group and reads like no window: a shape of something else
-        if window is None:
-            unreadable.append(name)
-        else:
-            windows.append(window)
-    if groups:
-        windows = _without_pieces(_read_by_layout(maps, groups, windows, refresh_ms))
-        read = {w.name for w in windows}
-        missing = [name for name in missing if name not in read]
-        unreadable = [name for name in unreadable if name not in read]
     if not windows:
         raise NothingToRead("the test pattern in the photo is too small or unclear to read, or "
                             "its bars lie on the frame lines (a turn of the sweep): take "
@@ -276,20 +262,67 @@ def _sensor_rows(window, bent):
     return bent.distort(undistorted)[:, 1]
 
 
-def _name_windows(found, groups):
-    """(candidate outlines, name, group) for every window found (each a list of candidate
-    outlines, the likeliest first), and the names of groups not found."""
+def _read_best_named(maps, found, groups, refresh_ms):
+    """The windows found (each a list of candidate outlines) read under each way of naming
+    them (_namings) in turn, until one leaves no group unfound; of those tried, the one that
+    reads the most groups reliably, then the fewest unfound. Returns (windows, names of groups
+    not found, names of windows found but not read)."""
+    best, best_rank = None, None
+    for named, missing in _namings(found, groups):
+        read = _read_named(maps, named, groups, missing, refresh_ms)
+        windows, missing, _ = read
+        rank = (sum(w.reliable and w.group is not None for w in windows), -len(missing))
+        if best is None or rank > best_rank:
+            best, best_rank = read, rank
+        if not missing:
+            break
+    return best
+
+
+def _read_named(maps, named, groups, missing, refresh_ms):
+    """The windows named (candidate outlines, name, group) read, and where groups are given,
+    those read by where the others put them (_read_by_layout): (windows, names of groups not
+    found, names of windows found but not read)."""
+    windows, unreadable = [], []
+    for outlines, name, group in named:
+        window = best_reading(maps, outlines, name, group, refresh_ms)
+        if groups and group is None and (window is None or not window.reliable):
+            continue  # matches no group and reads like no window: a shape of something else
+        if window is None:
+            unreadable.append(name)
+        else:
+            windows.append(window)
+    if groups:
+        windows = _without_pieces(_read_by_layout(maps, groups, windows, refresh_ms))
+        read = {w.name for w in windows}
+        missing = [name for name in missing if name not in read]
+        unreadable = [name for name in unreadable if name not in read]
+    return windows, missing, unreadable
+
+
+def _namings(found, groups):
+    """The ways of naming the windows found (each a list of candidate outlines, the likeliest
+    first) that fit the groups about as well as the best (layout.matches), the best first:
+    per way, (candidate outlines, name, group) for every window found, and the names of the
+    groups it leaves unfound."""
     quads = [outlines[0].corners for outlines in found]
     centres = [q.mean(axis=0) for q in quads]
     if not groups:
-        return [(found[i], str(n + 1), None)
-                for n, i in enumerate(layout.reading_order(centres))], []
+        return [([(found[i], str(n + 1), None)
+                  for n, i in enumerate(layout.reading_order(centres))], [])]
     desktop = [(g[0] + g[2] / 2, g[1] + g[3] / 2) for g in groups]
     widths = [np.linalg.norm(q[1] - q[0]) + np.linalg.norm(q[2] - q[3]) for q in quads]
     heights = [np.linalg.norm(q[3] - q[0]) + np.linalg.norm(q[2] - q[1]) for q in quads]
-    pairs = layout.match_groups(desktop, centres, [2 * g[2] for g in groups], widths,
-                                [g[2] / g[3] for g in groups],
-                                [w / max(h, 1e-9) for w, h in zip(widths, heights)])
+    ranked = layout.matches(desktop, centres, [2 * g[2] for g in groups], widths,
+                            [g[2] / g[3] for g in groups],
+                            [w / max(h, 1e-9) for w, h in zip(widths, heights)])
+    return [_named_by(found, centres, groups, pairs) for pairs in ranked or [[]]]
+
+
+def _named_by(found, centres, groups, pairs):
+    """(candidate outlines, name, group) per window found, named by the (group index, found
+    index) pairs (those of no group named ?1, ?2, ... in reading order), and the names of the
+    groups not found."""
     named = [(found[f], machines.group_name(groups[g]), groups[g]) for g, f in pairs]
     matched = {f for _, f in pairs}
     extra = [i for i in layout.reading_order(centres) if i not in matched]

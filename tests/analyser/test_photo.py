@@ -220,6 +220,8 @@ class WallsUnlikeOurs(unittest.TestCase):
              ["0,0", "2560,0"]),
             # or, with one found alone, tried at widths in turn
             ("three of two by two, wide bezels", grid, 110.0, ["0,0"]),
+            # a column found: which of the groups' columns it is, only the reading tells
+            ("the right column of two by two", grid, 20.0, ["1920,0", "1920,1080"]),
         ]
         for name, displays, bezel, kept in cases:
             with self.subTest(name):
