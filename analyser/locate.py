@@ -37,9 +37,12 @@ PAIR_SHARE = 0.4
 PAIR_DIP = 0.85
 SIDES_AGREE_PX = 0.5  # sides traced on two maps this close are one (refine_corners_on_either)
 # A stretch of a side is crossed by a bar where the light this far inward of its ridge and on
-# averages this share of the ridge's (a frame line has panel black inside it).
+# averages this share of the ridge's (a frame line has panel black inside it), in no more than
+# this share of the side's stretches (a bar that lies along the side, at a turn of the sweep,
+# lights all of them).
 CROSSING_GAP_PX = 3.0
 CROSSING_SHARE = 0.2
+MOST_CROSSED_SHARE = 0.25
 HULL_SLACK = 1.3  # a cell enclosing this much more than its lit points is skewed
 BAR_GRID = 96  # a coarse grid over the window, for how bright its bars are
 UNIT_SQUARE = ((0, 0), (1, 0), (1, 1), (0, 1))
@@ -293,9 +296,8 @@ def ridge_points(green, outline):
     for side in range(4):
         profile = _side_profile(green, corners, side)
         offset, light = _nearest_ridges(*_ridges(profile.chunks, profile.offsets))
-        inward = profile.offsets[None, :] > offset[:, None] + CROSSING_GAP_PX
-        inner = (profile.chunks * inward).sum(axis=1) / np.maximum(inward.sum(axis=1), 1)
-        clear = (light >= floor) & (inner < CROSSING_SHARE * light)
+        clear = (light >= floor) & ~_crossed(profile.chunks[None], profile.offsets,
+                                             offset[None], light[None])[0]
         points = (profile.start + profile.positions[:, None] * (profile.end - profile.start)
                   + offset[:, None] * profile.inward)
         sides.append((points[clear], light[clear]))
@@ -429,6 +431,16 @@ def _fit_sides(profiles, floors):
                     continue
             lines[index] = _line_across(profiles[index], line)
     return lines
+
+
+def _crossed(chunks, offsets, ridges, light):
+    """Which stretches of each side a bar crosses (see CROSSING_SHARE), given per side (first
+    axis) its chunks' profiles, and per chunk its ridge's offset and light: the bar's light
+    inward of the line draws the ridge towards it."""
+    inward = offsets[None, None, :] > ridges[..., None] + CROSSING_GAP_PX
+    inner = (chunks * inward).sum(axis=-1) / np.maximum(inward.sum(axis=-1), 1)
+    lit = inner >= CROSSING_SHARE * light
+    return lit & (lit.mean(axis=-1, keepdims=True) <= MOST_CROSSED_SHARE)
 
 
 def _nearest_ridges(ridges, strengths):
