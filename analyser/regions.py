@@ -35,16 +35,6 @@ class Region:
         return float(max(self.box[2], self.box[3]))
 
 
-def coarse_copy(photo, side=COARSE_SIDE):
-    """The photo shrunk (by area) so that its longer side is at most side, and the factor."""
-    height, width = photo.shape[:2]
-    factor = min(1.0, side / max(height, width))
-    if factor == 1.0:
-        return photo, 1.0
-    size = (int(round(width * factor)), int(round(height * factor)))
-    return cv2.resize(photo, size, interpolation=cv2.INTER_AREA), factor
-
-
 def _background(green):
     """The greenness of what lies behind the pattern: a median over BACKGROUND_PX, wide enough
     that where two bars cross they still light under half of it, taken on a quarter-size copy
