@@ -313,7 +313,10 @@ def paint_window(light, content, to_photo, corners, camera, pixel_size=(1.0, 1.0
         return None
     to_box = np.array([[1, 0, -x0], [0, 1, -y0], [0, 0, 1]], float) @ from_small
     box = (x1 - x0, y1 - y0)
-    warped = cv2.warpPerspective(small, to_box, box, flags=cv2.INTER_LINEAR)
+    # The content runs to the window's edge: its outermost pixels are lit whole, the mask
+    # alone says how much of a photo pixel they cover.
+    warped = cv2.warpPerspective(small, to_box, box, flags=cv2.INTER_LINEAR,
+                                 borderMode=cv2.BORDER_REPLICATE)
     mask = cv2.warpPerspective(np.ones_like(small), to_box, box, flags=cv2.INTER_LINEAR)
     panel = _panel_light(camera, warped)
     region = light[y0:y1, x0:x1]
