@@ -21,6 +21,11 @@ import numpy as np
 # that a grid step cannot miss the narrow peak of exactly aligned lines.
 SEARCH_STAGES = ((12.0, 25, 0.6, 7), (1.0, 21, 0.1, 9), (0.12, 13, 0.015, 7))
 MAX_POINTS = 4000  # lit points a family is fitted to
+# The coarse stage's best peaks refined in turn, each a local maximum of its grid scoring at
+# least this share of the best: a family aligned with one strong line (a bar on a frame line,
+# at a turn of the sweep) peaks apart from the one aligned with all of a window's lines.
+COARSE_PEAKS = 3
+PEAK_SHARE = 0.5
 MIN_DENOMINATOR = 0.3  # a family must not fold the region over its vanishing line
 
 
@@ -96,21 +101,50 @@ def fit_family(points, weights, angle, size):
         pick = np.random.default_rng(0).choice(len(points), MAX_POINTS, replace=False)
         points, weights = points[pick], weights[pick]
     centre = points.mean(axis=0)
-    best_angle, best_kappa = angle, 0.0
-    for angle_span, angle_steps, kappa_span, kappa_steps in SEARCH_STAGES:
-        span = np.radians(angle_span)
-        angles = best_angle + np.linspace(-span, span, angle_steps)
-        kappas = best_kappa + np.linspace(-kappa_span, kappa_span, kappa_steps)
-        # A grid step of the angle moves a line's end by this much: blur the profiles alike.
-        blur = 0.25 * 2 * span / (angle_steps - 1) * size
-        best = -1.0
-        for trial in angles:
-            scores = _sharpness(points, weights, trial, kappas / size, centre, blur)
-            top = int(np.argmax(scores))
-            if scores[top] > best:
-                best, best_angle, chosen = scores[top], trial, kappas[top]
-        best_kappa = chosen
-    return Family(centre, float(best_angle), float(best_kappa / size))
+    best = None
+    for start in _coarse_peaks(points, weights, angle, size, centre):
+        found = start
+        for stage in SEARCH_STAGES[1:]:
+            found = _best_on_grid(points, weights, size, centre, found[1:], stage)
+        if best is None or found[0] > best[0]:
+            best = found
+    return Family(centre, float(best[1]), float(best[2] / size))
+
+
+def _grid(points, weights, size, centre, around, stage):
+    """Scores of the families on a stage's grid of angles and convergences (shares of size)
+    around (angle, kappa): (scores, angles, kappas), scores angles x kappas."""
+    angle_span, angle_steps, kappa_span, kappa_steps = stage
+    span = np.radians(angle_span)
+    angles = around[0] + np.linspace(-span, span, angle_steps)
+    kappas = around[1] + np.linspace(-kappa_span, kappa_span, kappa_steps)
+    # A grid step of the angle moves a line's end by this much: blur the profiles alike.
+    blur = 0.25 * 2 * span / (angle_steps - 1) * size
+    scores = np.array([_sharpness(points, weights, trial, kappas / size, centre, blur)
+                       for trial in angles])
+    return scores, angles, kappas
+
+
+def _best_on_grid(points, weights, size, centre, around, stage):
+    """(score, angle, kappa) of the best family on a stage's grid around (angle, kappa)."""
+    scores, angles, kappas = _grid(points, weights, size, centre, around, stage)
+    row, column = np.unravel_index(int(np.argmax(scores)), scores.shape)
+    return float(scores[row, column]), float(angles[row]), float(kappas[column])
+
+
+def _coarse_peaks(points, weights, angle, size, centre):
+    """The COARSE_PEAKS best local maxima of the first stage's grid around angle (of at least
+    PEAK_SHARE of its best), as (score, angle, kappa), the best first."""
+    scores, angles, kappas = _grid(points, weights, size, centre, (angle, 0.0),
+                                   SEARCH_STAGES[0])
+    padded = np.pad(scores, 1, constant_values=-np.inf)
+    neighbours = np.max([padded[1 + dy:1 + dy + scores.shape[0], 1 + dx:1 + dx + scores.shape[1]]
+                         for dy in (-1, 0, 1) for dx in (-1, 0, 1) if dy or dx], axis=0)
+    rows, columns = np.nonzero((scores >= neighbours) & (scores > 0)
+                               & (scores >= PEAK_SHARE * scores.max()))
+    order = np.argsort(-scores[rows, columns])[:COARSE_PEAKS]
+    return [(float(scores[r, c]), float(angles[r]), float(kappas[c]))
+            for r, c in zip(rows[order], columns[order])] or [(0.0, angle, 0.0)]
 
 
 def rectifying_homography(rows, columns, centre):

@@ -2,7 +2,7 @@ import unittest
 
 import numpy as np
 
-from analyser import cells, layout
+from analyser import cells, layout, perspective
 
 
 def seen(points, angle=0.05, scale=0.3, shift=(400, 300), skew=0.0):
@@ -44,6 +44,23 @@ class Matching(unittest.TestCase):
     def test_reading_order_is_by_rows_then_left_to_right(self):
         centres = seen([(2880, 1620), (960, 540), (960, 1620), (2880, 540)], angle=0.04)
         self.assertEqual(layout.reading_order(centres), [1, 3, 2, 0])
+
+
+class Families(unittest.TestCase):
+    def test_the_family_runs_along_a_faint_line_beside_a_strong_one(self):
+        # A window at a turn of the sweep, seen at an angle: its top frame line carries the
+        # bar (bright and thick), its bottom one is a thin line alone, and they converge.
+        along = np.linspace(0.0, 700.0, 700)
+        top = np.column_stack([100 + along, 250 + 0.02 * along])
+        bottom = np.column_stack([85 + along, 660 + 0.05 * along])
+        sides = [np.column_stack([x + np.linspace(0, -15, 400), np.linspace(255, 660, 400)])
+                 for x in (100.0, 800.0)]
+        points = np.vstack([top, top + [0, 1], bottom] + sides)
+        weights = np.concatenate([np.ones(2 * len(top)), np.full(len(bottom), 0.5),
+                                  np.full(800, 0.4)])
+        family = perspective.fit_family(points, weights, 0.0, 720.0)
+        for line in (top + [0, 0.5], bottom):
+            self.assertLess(np.ptp(family.across(line)), 1.0)
 
 
 class Cells(unittest.TestCase):
