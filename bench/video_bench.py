@@ -1,14 +1,21 @@
 """Scores the video analyser on videos made by the camera model from known truth and prints the
 figures side by side: offset, drift, slip and stutter errors per frame rate, where the slips
 are placed in long videos of a drifting pair, and the speed and memory of reading 1080p video.
+With --against REV it scores the analyser of that git revision on the very same videos, in
+the same run.
 
     /usr/bin/python3 bench/video_bench.py [--videos N] [--long-videos N] [--seed S]
-                                          [--keep DIR] [--details]
+                                          [--keep DIR] [--details] [--against REV]
+
+The videos are filmed once into a scratch folder; each analyser reads them in a process of its
+own (so that two versions of the package never meet in one interpreter).
 """
 
 import argparse
 import contextlib
+import json
 import os
+import pickle
 import resource
 import subprocess
 import sys
@@ -19,11 +26,15 @@ from multiprocessing import Pool
 
 import numpy as np
 
-sys.path[:0] = [os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                os.path.dirname(os.path.abspath(__file__))]
+BENCH = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(BENCH)
+# The analyser scored is the one of --root (set before anything imports it), else the tree's.
+sys.path[:0] = [sys.argv[sys.argv.index("--root") + 1] if "--root" in sys.argv else ROOT,
+                BENCH]
 
 from analyser import course, rectify, video, video_io, video_workers  # noqa: E402
 from camera import wall_to_photo, window_to_photo  # noqa: E402
+from photo_bench import analyser_of  # noqa: E402
 from photo_scenes import FAMILIES, unlike_ours as unlike_photo  # noqa: E402
 from video_camera import VideoCamera, VideoDisplay, film  # noqa: E402
 
@@ -166,25 +177,72 @@ def truth_slips(truth, scene, reference):
     return found
 
 
-def score(seed, keep=None, long=False, family="ours"):
+# --- Filming the videos (the main process) ---
+
+def _film(job):
+    seed, folder, long, family = job
     scene = scene_of(family, seed, long)
-    folder = keep or tempfile.mkdtemp()
     prefix = "unlike-" if family == "unlike ours" else ""
-    path = os.path.join(folder, f"{prefix}{'long' if long else 'video'}-{seed}.mp4")
-    truth = film(scene.displays, scene.camera, path, scene.start_ms)
-    groups = [d.group for d in scene.displays]
-    clip = video_io.Video(path)
+    stem = os.path.join(folder, f"{prefix}{'long' if long else 'video'}-{seed}")
+    truth = film(scene.displays, scene.camera, stem + ".mp4", scene.start_ms)
+    with open(stem + ".truth", "wb") as out:
+        pickle.dump((seed, scene, truth, stem + ".mp4", long), out)
+    return stem + ".truth"
+
+
+def film_all(jobs):
+    with Pool(2) as pool:
+        return pool.map(_film, jobs)
+
+
+# --- Scoring them with one analyser (a process of its own) ---
+
+def _figures_of(result):
+    """What the report needs of a video's result, as plain values."""
+    return {"frames": result.frames, "in_sync": result.in_sync, "verdict": result.verdict,
+            "reasons": result.reasons,
+            "windows": [{"name": w.name, "leader": w.leader, "clock": w.clock,
+                         "offset_ms": w.offset_ms, "drift": w.drift, "slips": list(w.slips),
+                         "stutters": [s.moment_ms for s in w.stutters],
+                         "first_read_ms": float(w.moments[0])} for w in result.windows]}
+
+
+def _score(truth_file):
+    with open(truth_file, "rb") as source:
+        seed, scene, _, path, _ = pickle.load(source)
     began = time.process_time()
     try:
-        result = video.analyse(clip.frames(), groups, scene.displays[0].refresh_hz,
+        result = video.analyse(video_io.Video(path).frames(), [d.group for d in scene.displays],
+                               scene.displays[0].refresh_hz,
                                scene.camera.readout_ms if seed % 2 else None)
     except video.NothingToRead:
         result = None
-    spent = time.process_time() - began
-    if not keep:
-        os.remove(path)
-        os.rmdir(folder)
-    return seed, scene, truth, result, spent, long
+    return {"file": truth_file, "spent": time.process_time() - began,
+            "result": None if result is None else _figures_of(result)}
+
+
+def score_all(truth_files):
+    """Prints one JSON object per video, two read at a time."""
+    with Pool(2) as pool:
+        for figures in pool.imap(_score, truth_files):
+            print(json.dumps(figures, default=float), flush=True)
+
+
+def run_scoring(root, truth_files, folder):
+    """Each video's figures as the analyser at root reads it, with its scene and truth."""
+    listing = os.path.join(folder, "videos.json")
+    with open(listing, "w") as out:
+        json.dump(truth_files, out)
+    done = subprocess.run([sys.executable, __file__, "--score", listing, "--root", root],
+                          capture_output=True, text=True, check=True)
+    scored = []
+    for line in done.stdout.splitlines():
+        if line.startswith("{"):
+            figures = json.loads(line)
+            with open(figures["file"], "rb") as source:
+                seed, scene, truth, _, long = pickle.load(source)
+            scored.append((seed, scene, truth, figures["result"], figures["spent"], long))
+    return scored
 
 
 def _near(found, expected, tolerance):
@@ -218,7 +276,7 @@ def _empty_row():
 def _finding(scene, result, finding):
     """Adds to finding (per family) the windows there and found by sensor sampling and by
     width, and how soon every window was found."""
-    found = {w.name: w for w in result.windows} if result else {}
+    found = {w["name"]: w for w in result["windows"]} if result else {}
     for name, width in window_widths(scene).items():
         kinds = [f"{scene.camera.sampling} sensor"]
         if width < 400:
@@ -229,11 +287,14 @@ def _finding(scene, result, finding):
             counts = finding.setdefault(kind, [0, 0])
             counts[0] += 1
             counts[1] += name in found
-    every = [w.moments[0] for w in found.values()] if len(found) == len(scene.displays) else []
+    every = [w["first_read_ms"] for w in found.values()] if len(found) == len(
+        scene.displays) else []
     finding.setdefault("all found after", []).append(max(every) if every else np.inf)
 
 
 def report(scored, details=False):
+    """The table of figures per family and frame rate; scored: (seed, scene, truth, result's
+    figures (_figures_of) or None, processor seconds, long) per video."""
     rows = {}
     finding = {}
     for seed, scene, truth, result, spent, long in scored:
@@ -245,9 +306,10 @@ def report(scored, details=False):
         if result is None:
             continue
         frame_ms = 1000.0 / scene.camera.fps
-        by_name = {w.name: w for w in result.windows}
+        by_name = {w["name"]: w for w in result["windows"]}
         row["found"] += len(by_name)
-        leader = next((w.leader for w in result.windows if w.clock == 0), truth.names[0])
+        leader = next((w["leader"] for w in result["windows"] if w["clock"] == 0),
+                      truth.names[0])
         offsets, _ = truth_offsets(truth, scene, leader)
         reference = leader
         slips = truth_slips(truth, scene, reference)
@@ -262,49 +324,50 @@ def report(scored, details=False):
                 continue
             misses = []
             if len(clocks) == 1 and not display.swap_interval_ms:
-                error = abs(window.offset_ms - offsets[display.name])
+                error = abs(window["offset_ms"] - offsets[display.name])
                 row["offsets"].append(error)
                 if error > 1.0:
-                    misses.append(f"offset {window.offset_ms:.2f} ms, truth "
+                    misses.append(f"offset {window['offset_ms']:.2f} ms, truth "
                                   f"{offsets[display.name]:.2f}")
-            if window.drift is None and not display.swap_interval_ms:
+            drift = window["drift"]
+            if drift is None and not display.swap_interval_ms:
                 row["drift_unread"] += 1
                 misses.append("drift not read")
-            if window.drift is not None and not display.swap_interval_ms:
+            if drift is not None and not display.swap_interval_ms:
                 expected = display.refresh_hz - next(
                     d.refresh_hz for d in scene.displays if d.name == reference)
-                row["drifts"].append(abs(window.drift - expected))
-                if abs(window.drift - expected) > 0.005:
-                    misses.append(f"drift {window.drift:+.4f}, truth {expected:+.4f}")
+                row["drifts"].append(abs(drift - expected))
+                if abs(drift - expected) > 0.005:
+                    misses.append(f"drift {drift:+.4f}, truth {expected:+.4f}")
             # A slip is placed right within one refresh of the moment it happens.
-            matched, invented = _near(window.slips, slips[display.name], display.refresh_ms)
+            found_slips = window["slips"]
+            matched, invented = _near(found_slips, slips[display.name], display.refresh_ms)
             row["slips"][0] += matched
             row["slips"][1] += len(slips[display.name])
             row["slips"][2] += invented
-            row["slip_errors"] += _slip_errors(window.slips, slips[display.name])
+            row["slip_errors"] += _slip_errors(found_slips, slips[display.name])
             if matched < len(slips[display.name]) or invented:
-                misses.append(f"slips {[round(s) for s in window.slips]}, truth "
+                misses.append(f"slips {[round(s) for s in found_slips]}, truth "
                               f"{[round(s) for s in slips[display.name]]}")
             expected = [m - scene.start_ms for m in truth.stutters[display.name]]
-            matched, invented = _near([s.moment_ms for s in window.stutters], expected,
-                                      frame_ms + 1)
+            matched, invented = _near(window["stutters"], expected, frame_ms + 1)
             row["stutters"][0] += matched
             row["stutters"][1] += len(expected)
             row["stutters"][2] += invented
             if matched < len(expected) or invented:
-                misses.append(f"stutters {[round(s.moment_ms) for s in window.stutters]}, "
+                misses.append(f"stutters {[round(m) for m in window['stutters']]}, "
                               f"truth {[round(m) for m in expected]}")
             if misses and details:
                 print(f"{label}: {'; '.join(misses)}")
         row["seconds"] += spent
-        row["frames"] += result.frames
+        row["frames"] += result["frames"]
         expected_sync = scene.kind in ("in sync", "stutters together")
         # CANNOT TELL is not a wrong answer, but a verdict not given.
-        row["verdict"][0] += result.in_sync == expected_sync
-        row["verdict"][1] += result.in_sync is None
-        if details and result.in_sync is not None and result.in_sync != expected_sync:
+        row["verdict"][0] += result["in_sync"] == expected_sync
+        row["verdict"][1] += result["in_sync"] is None
+        if details and result["in_sync"] is not None and result["in_sync"] != expected_sync:
             print(f"{scene.family} video {seed} ({scene.kind}, {scene.camera.fps:g} fps): "
-                  f"{result.verdict.upper()}, wrong: {'; '.join(result.reasons)}")
+                  f"{result['verdict'].upper()}, wrong: {'; '.join(result['reasons'])}")
     print(f"{'family':>11} {'fps':>8} {'windows':>9} {'offset err ms':>20} {'drift err':>17} "
           f"{'slips':>13} {'stutters':>16} {'verdict':>14}")
     print(f"{'':>11} {'':>8} {'found':>9} {'mean / 95th / max':>20} {'95th / max':>17} "
@@ -351,10 +414,11 @@ def _figures(values):
     return ", ".join(f"{v:.0f}" for v in sorted(values))
 
 
-def speed_and_memory():
+def speed_and_memory(analysers):
     """Reading speed of 1080p video, and the peak memory of reading a short and a long one:
     in one process, and as the command reads it (on worker processes too where the video is
-    long enough for them to pay)."""
+    long enough for them to pay); each of the analysers ((heading, root) pairs) in turn on
+    every video, so that the machine's own changes of speed fall on all alike."""
     displays = [VideoDisplay(i * 1920, 0, 1920, 1080, "V", 60.0, 3.0, 1.0) for i in range(2)]
     figures = []
     with tempfile.TemporaryDirectory() as folder:
@@ -365,14 +429,16 @@ def speed_and_memory():
             film(displays, camera, path, 1000.0)
             workers = video_workers.worth_starting(seconds, len(displays))
             for count in sorted({0, workers}):
-                command = [sys.executable, __file__, "--read", path, "--workers", str(count)]
-                done = subprocess.run(command, capture_output=True, text=True, check=True)
-                figures.append((seconds, count, *done.stdout.split()))
-    for seconds, count, fps, later_fps, memory, worker_memory in figures:
+                for heading, root in analysers:
+                    command = [sys.executable, __file__, "--read", path, "--workers",
+                               str(count), "--root", root]
+                    done = subprocess.run(command, capture_output=True, text=True, check=True)
+                    figures.append((heading, seconds, count, *done.stdout.split()))
+    for heading, seconds, count, fps, later_fps, memory, worker_memory in figures:
         way = f"{count} worker process{'es' * (count > 1)} beside" if count else "one process"
-        print(f"1080p, 2 windows, {seconds:g} s at 60 fps, {way}: read at {float(fps):.0f} "
-              f"frames per second (wall clock; after the first second {float(later_fps):.0f}),"
-              f" peak memory {float(memory) / 1024:.0f} MB"
+        print(f"{heading}: 1080p, 2 windows, {seconds:g} s at 60 fps, {way}: read at "
+              f"{float(fps):.0f} frames per second (wall clock; after the first second "
+              f"{float(later_fps):.0f}), peak memory {float(memory) / 1024:.0f} MB"
               + (f" and {float(worker_memory) / 1024:.0f} MB per worker" if count else ""))
 
 
@@ -417,25 +483,37 @@ def main():
     parser.add_argument("--families", default=",".join(FAMILIES),
                         help="families of walls and cameras to film: "
                         + " and ".join(repr(f) for f in FAMILIES))
+    parser.add_argument("--against", metavar="REV", help="also score the analyser of REV")
     parser.add_argument("--read", metavar="VIDEO", help=argparse.SUPPRESS)
     parser.add_argument("--workers", type=int, default=0, help=argparse.SUPPRESS)
+    parser.add_argument("--score", help=argparse.SUPPRESS)
+    parser.add_argument("--root", help=argparse.SUPPRESS)
     settings = parser.parse_args()
     if settings.read:
         read_only(settings.read, settings.workers)
         return
+    if settings.score:
+        with open(settings.score) as listing:
+            score_all(json.load(listing))
+        return
     families = [f.strip() for f in settings.families.split(",")]
     seeds = range(settings.seed, settings.seed + settings.videos)
     long_seeds = range(settings.seed, settings.seed + settings.long_videos)
-    if settings.keep:
-        os.makedirs(settings.keep, exist_ok=True)
-    with Pool(2) as pool:
+    with tempfile.TemporaryDirectory() as scratch:
+        folder = settings.keep or scratch
+        os.makedirs(folder, exist_ok=True)
         # The long ones first, so that the two processes end about together.
-        scored = pool.starmap(score, [(seed, settings.keep, True, family)
-                                      for family in families for seed in long_seeds]
-                              + [(seed, settings.keep, False, family)
-                                 for family in families for seed in seeds])
-    report(scored, settings.details)
-    speed_and_memory()
+        truth_files = film_all([(seed, folder, True, family)
+                                for family in families for seed in long_seeds]
+                               + [(seed, folder, False, family)
+                                  for family in families for seed in seeds])
+        analysers = [("this tree", ROOT)]
+        if settings.against:
+            analysers.insert(0, (settings.against, analyser_of(settings.against, scratch)))
+        for heading, root in analysers:
+            print(f"--- {heading} ---")
+            report(run_scoring(root, truth_files, scratch), settings.details)
+        speed_and_memory(analysers)
 
 
 if __name__ == "__main__":
