@@ -36,6 +36,11 @@ PAIR_REACH_PX = 10.0
 PAIR_SHARE = 0.4
 PAIR_DIP = 0.85
 SIDES_AGREE_PX = 0.5  # sides traced on two maps this close are one (refine_corners_on_either)
+# A boundary shared with a neighbour is parted where the light across it shows the two frame
+# lines at least this many window pixels apart (a narrow bezel), at most MAX_BEZEL_PX.
+MIN_PARTED_PX = 1.0
+MAX_BEZEL_PX = 8.0
+PROFILE_STEP_PX = 0.25  # the light across a side is sampled this finely (photo pixels)
 # A stretch of a side is crossed by a bar where the light this far inward of its ridge and on
 # averages this share of the ridge's (a frame line has panel black inside it), in no more than
 # this share of the side's stretches (a bar that lies along the side, at a turn of the sweep,
@@ -318,15 +323,8 @@ def _inner_of_pair(green, line, corners, side, floor):
     windows that nearly abut): the inner line, or None. The light across the side is averaged
     along its whole length, so that both lines stand out however faint; each must stand floor
     above the panel around it (a compressed video rings beside a line, fainter)."""
-    point, direction = line
-    inward = np.array([-direction[1], direction[0]])
-    length = np.linalg.norm(corners[(side + 1) % 4] - corners[side])
-    along = np.linspace(0.1, 0.9, 32) * length
-    offsets = np.arange(-PAIR_REACH_PX, PAIR_REACH_PX + 0.01, 0.25)
-    first = point + direction * ((corners[side] - point) @ direction)
-    points = first + along[:, None, None] * direction + offsets[None, :, None] * inward
-    profile = cv2.remap(green, points[..., 0].astype(np.float32),
-                        points[..., 1].astype(np.float32), cv2.INTER_LINEAR).mean(axis=0)
+    offsets, samples, first, inward = _light_across(green, line, corners, side, PAIR_REACH_PX)
+    profile = samples.mean(axis=0)
     profile = profile - np.median(profile)
     peaks = np.nonzero((profile[1:-1] > profile[:-2]) & (profile[1:-1] >= profile[2:]) & (
         profile[1:-1] >= max(PAIR_SHARE * profile.max(), floor)))[0] + 1
@@ -336,7 +334,129 @@ def _inner_of_pair(green, line, corners, side, floor):
     low, high = sorted(peaks[np.argsort(profile[peaks])[-2:]])
     if profile[low:high + 1].min() > PAIR_DIP * min(profile[low], profile[high]):
         return None
-    return first + offsets[high] * inward, direction
+    return first + offsets[high] * inward, line[1]
+
+
+def _light_across(green, line, corners, side, reach):
+    """The light across a side's line (point, direction) at 32 places from a tenth to nine
+    tenths of the side's length (corners, the outline's): the offsets across (photo pixels,
+    inwards positive, PROFILE_STEP_PX apart, to reach either way), the samples (places x
+    offsets), the line's point level with the side's first corner, and the inward normal."""
+    point, direction = line
+    inward = np.array([-direction[1], direction[0]])
+    length = np.linalg.norm(corners[(side + 1) % 4] - corners[side])
+    along = np.linspace(0.1, 0.9, 32) * length
+    offsets = np.arange(-reach, reach + 0.01, PROFILE_STEP_PX)
+    first = point + direction * ((corners[side] - point) @ direction)
+    points = first + along[:, None, None] * direction + offsets[None, :, None] * inward
+    samples = cv2.remap(green, points[..., 0].astype(np.float32),
+                        points[..., 1].astype(np.float32), cv2.INTER_LINEAR)
+    return offsets, samples, first, inward
+
+
+def parted_sides(green, outline, scales):
+    """The outline with each side shared with a neighbour moved to its own frame line where
+    the light across it shows the two windows' frame lines a narrow bezel apart (MIN_PARTED_PX
+    to MAX_BEZEL_PX window pixels), and no longer shared: blurred together they make one
+    ridge, centred on the bezel rather than on the windows' edge. The bezel is read from that
+    ridge's width against a model of two frame lines EDGE window pixels wide, blurred as the
+    window's unshared sides show its frame lines blurred (their own light across fitted by one
+    such line); without an unshared traced side the outline is returned as it is. scales: per
+    side, photo pixels per window pixel across it."""
+    if not any(outline.shared):
+        return outline
+    sides = [(outline.corners[side], outline.corners[(side + 1) % 4]) for side in range(4)]
+    lines = [_line_through(*ends) for ends in sides]
+    reach = 1.5 * max(scales) * (EDGE + MAX_BEZEL_PX / 2) + 4.0
+    single = [_single_line_blur(*_median_light(green, lines[side], outline.corners, side,
+                                               reach), scales[side])
+              for side in range(4) if outline.traced[side] and not outline.shared[side]]
+    single = [blur for blur in single if blur is not None]
+    if not single:
+        return outline
+    blur = float(np.median(single))
+    shared = list(outline.shared)
+    for side in range(4):
+        if not shared[side]:
+            continue
+        offsets, light = _median_light(green, lines[side], outline.corners, side, reach)
+        centre, apart = _pair_apart(offsets, light, scales[side], blur)
+        # apart: from the bezel's middle to each frame line's, EDGE / 2 + bezel / 2 pixels
+        if apart / scales[side] - EDGE / 2 < MIN_PARTED_PX / 2:
+            continue
+        point, direction = lines[side]
+        inward = np.array([-direction[1], direction[0]])
+        lines[side] = (point + (centre + apart) * inward, direction)
+        shared[side] = False
+    return Outline(_meeting_points(lines, outline.corners), tuple(shared), outline.traced)
+
+
+def _median_light(green, line, corners, side, reach):
+    """The light across a side (_light_across), the median along it, above its floor (the
+    profile's own median): a bar that crosses the side lights a few places only."""
+    offsets, samples, _, _ = _light_across(green, line, corners, side, reach)
+    light = np.median(samples, axis=0)
+    return offsets, light - np.median(light)
+
+
+def _blurred_lines(offsets, centres, half_width, blur):
+    """The light across lines half_width photo pixels either side of each centre (rows of
+    centres: one model per row), blurred by a Gaussian of blur pixels: models x offsets."""
+    centres = np.atleast_2d(centres)
+    scale = np.sqrt(2.0) * blur
+    light = np.zeros((len(centres), len(offsets)))
+    for column in range(centres.shape[1]):
+        relative = offsets[None, :] - centres[:, column:column + 1]
+        light += _erf((relative + half_width) / scale) - _erf((relative - half_width) / scale)
+    return light / 2
+
+
+def _erf(values):
+    """The error function (Abramowitz and Stegun 7.1.26, to 1.5e-7)."""
+    sign, x = np.sign(values), np.abs(values)
+    t = 1.0 / (1.0 + 0.3275911 * x)
+    poly = t * (0.254829592 + t * (-0.284496736 + t * (1.421413741 + t * (
+        -1.453152027 + t * 1.061405429))))
+    return sign * (1.0 - poly * np.exp(-x * x))
+
+
+def _best_fit(light, models):
+    """Of models (rows, offsets as light), the index of the one that fits light best as
+    a * model + b by least squares."""
+    design_mean = models.mean(axis=1, keepdims=True)
+    centred = models - design_mean
+    target = light - light.mean()
+    gain = (centred @ target) / np.maximum((centred * centred).sum(axis=1), 1e-12)
+    misses = ((target[None, :] - gain[:, None] * centred) ** 2).sum(axis=1)
+    return int(np.argmin(np.where(gain > 0, misses, np.inf)))
+
+
+def _single_line_blur(offsets, light, scale):
+    """The blur (Gaussian, photo pixels) that makes one frame line, EDGE window pixels wide at
+    scale photo pixels per window pixel, fit the light across a side best; None where no
+    frame line stands out there."""
+    if light.max() <= 0:
+        return None
+    blurs = np.arange(0.3, 3.01, 0.1)
+    centres = np.arange(-1.5, 1.51, 0.1)
+    grid_blur, grid_centre = np.meshgrid(blurs, centres, indexing="ij")
+    models = np.vstack([_blurred_lines(offsets, centres[:, None], EDGE / 2 * scale, blur)
+                        for blur in blurs])
+    return float(grid_blur.ravel()[_best_fit(light, models)])
+
+
+def _pair_apart(offsets, light, scale, blur):
+    """Where the light across a shared side has its two frame lines: their middle (photo
+    pixels across the traced line, inwards positive) and how far each lies from it (photo
+    pixels), by a fit of two frame lines EDGE window pixels wide at scale photo pixels per
+    window pixel, blurred by blur pixels, from abutting to MAX_BEZEL_PX apart."""
+    aparts = scale * (EDGE / 2 + np.arange(0.0, MAX_BEZEL_PX / 2 + 0.01, 0.125))
+    middles = np.arange(-2.0, 2.01, 0.05)
+    grid_apart, grid_middle = np.meshgrid(aparts, middles, indexing="ij")
+    centres = np.stack([(grid_middle - grid_apart).ravel(), (grid_middle + grid_apart).ravel()],
+                       axis=1)
+    best = _best_fit(light, _blurred_lines(offsets, centres, EDGE / 2 * scale, blur))
+    return float(grid_middle.ravel()[best]), float(grid_apart.ravel()[best])
 
 
 def _meeting_points(lines, fallback):

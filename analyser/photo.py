@@ -504,20 +504,31 @@ def lit_samples(samples, column_step=1):
     return lit, max(float(light), 1.0), black
 
 
+def trace_outline(lines, outline, size):
+    """The outline (locate.Outline) of a window traced on lines (see locate.refine_corners),
+    and where its size (width, height) is known, its sides shared with a neighbour parted
+    where they show a narrow bezel between the two frame lines (locate.parted_sides)."""
+    traced = locate.refine_corners(lines, outline)
+    if size is None:
+        return traced
+    return locate.parted_sides(lines, traced, _scales_across(traced.corners, *size))
+
+
 def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
-                trace=locate.refine_corners, band=None, past_bars=True):
+                trace=trace_outline, band=None, past_bars=True):
     """The window whose coarse outline (locate.Outline) is given: its frame lines traced by
-    trace on outline_map (for refine_corners the greenness, which neither a bright wall nor
-    glare lights), its bars read from image (float32): brightness, as colour is stored at half
-    the resolution and so bends a thin bar by pixels, or greenness. None when too few rows
-    show the vertical bar. band: where the vertical bar stands (see _read_in), where known.
+    trace (outline map, coarse outline, window size or None where it is estimated) on
+    outline_map (for trace_outline the greenness, which neither a bright wall nor glare
+    lights), its bars read from image (float32): brightness, as colour is stored at half the
+    resolution and so bends a thin bar by pixels, or greenness. None when too few rows show
+    the vertical bar. band: where the vertical bar stands (see _read_in), where known.
     past_bars: whether to read it again past a bar that a side may have been traced onto
     (_outline_past_bar)."""
     if group is not None:
         width, height = group[2], group[3]
     else:
         width, height = _estimated_size(outline.corners)
-    traced = trace(outline_map, outline)
+    traced = trace(outline_map, outline, None if group is None else (width, height))
     photo_points = traced.corners
     to_photo = rectify.window_to_photo(photo_points, locate.frame_points(width, height,
                                                                          traced.shared))
@@ -542,6 +553,15 @@ def read_window(outline_map, image, outline, name, group, per_pixel=(2.0, 1.5),
         if beyond is not None and beyond.bars_disagree_px < window.bars_disagree_px:
             return beyond
     return window
+
+
+def _scales_across(corners, width, height):
+    """Per side of an outline (top, right, bottom, left), photo pixels per window pixel across
+    it, for a window width x height pixels: the mean length of the two sides beside it over
+    the window's extent that way."""
+    lengths = np.linalg.norm(corners - np.roll(corners, -1, axis=0), axis=1)
+    down, across = (lengths[1] + lengths[3]) / 2 / height, (lengths[0] + lengths[2]) / 2 / width
+    return (down, across, down, across)
 
 
 def _outline_past_bar(window):

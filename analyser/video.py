@@ -280,9 +280,9 @@ class _Buffers:
         return array
 
 
-def _traced_in_box(maps, outline, origin):
+def _traced_in_box(maps, outline, size, origin):
     """locate.refine_corners_on_either for an outline in frame coordinates, on maps that cover
-    a box of the frame from origin (x, y)."""
+    a box of the frame from origin (x, y). (The window's size is not needed.)"""
     inside = locate.Outline(outline.corners - origin, outline.shared, outline.traced)
     traced = locate.refine_corners_on_either(maps, inside)
     return locate.Outline(traced.corners + origin, traced.shared, traced.traced)

@@ -192,6 +192,15 @@ class WallsUnlikeOurs(unittest.TestCase):
              {"bezel": 8.0, "glare_band": 0.5}, "in sync"),
             ("two by two abutting on grey black", grid,
              {"bezel": 0.0, "black_level": 0.25, "photo_size": (1800, 1200)}, "in sync"),
+            # Neighbours' frame lines a narrow bezel apart, blurred into one ridge centred on
+            # the bezel, not on either window's edge.
+            ("bezels 2.4 pixels wide, one a frame behind",
+             wall(3, (1920, 1080), **{"1": {"lag_frames": 1.0}}),
+             {"bezel": 2.4, "photo_size": (4000, 1600), "yaw_deg": 8, "blur_px": 1.0},
+             "not in sync"),
+            ("bezels 6 pixels wide", wall(3, (1920, 1080)),
+             {"bezel": 6.0, "photo_size": (2400, 1000), "yaw_deg": 8, "blur_px": 1.0},
+             "in sync"),
             # The camera's sharpening rings in red and blue beside a thin green line.
             ("three of 500 photo pixels, sharpened, a coarse JPEG", wall(3, (1920, 1080)),
              {"photo_size": (1600, 900), "blur_px": 0.5, "sharpen": 1.2, "jpeg_quality": 65},
