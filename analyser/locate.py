@@ -14,7 +14,12 @@ from analyser import cells, layout, perspective, regions
 from analyser.pattern import EDGE
 
 MIN_SIDE_PX = 24  # a window smaller than this in the photo is not looked at
-MIN_LEVEL = 40  # bars less green than this (0 .. 255) are no pattern
+MIN_LEVEL = 40  # bars less green than this (0 .. 255) are no pattern,
+# unless at least this green and this many times greener than the photo's 95th percentile (a
+# pattern washed out by glare and a flat tone curve stands far out of its photo; sensor noise
+# alone reaches 35 in a noisy photo, at three or four times that percentile)
+FAINT_LEVEL = 25
+FAINT_CONTRAST = 6.0
 # A side's line is looked for within this share of the window's extent across it, and at
 # least SIDE_SEARCH_PX, either way of the coarse side.
 SIDE_SEARCH = 0.02
@@ -96,11 +101,14 @@ def green_excess(photo, out=None):
     return cv2.subtract(photo[..., 1], brighter, dst=brighter)
 
 
-def green_level(green):
-    """The greenness of a lit bar: a high percentile of the map (the bars may light well under
-    a thousandth of a wide photo), so that a few odd pixels do not set it."""
+def shows_pattern(green):
+    """Whether the greenness map (green) is lit enough to hold the pattern: its bars (a high
+    percentile of the map, as they may light well under a thousandth of a wide photo, so that
+    a few odd pixels do not set it) as green as MIN_LEVEL, or as FAINT_LEVEL and
+    FAINT_CONTRAST times the photo's 95th percentile."""
     sample = green[::2, ::2]
-    return float(np.percentile(sample, 99.97))
+    level, common = np.percentile(sample, [99.97, 95])
+    return level >= MIN_LEVEL or (level >= FAINT_LEVEL and level >= FAINT_CONTRAST * common)
 
 
 def _region_cells(region, layouts):
@@ -214,7 +222,7 @@ def find_windows(photo, groups=()):
     and how many lit shapes were too small to be read. groups, the tool's argument groups,
     tell the spacings of windows that abut."""
     green = greenness(photo)
-    if green_level(green) < MIN_LEVEL:
+    if not shows_pattern(green):
         return [], green, 0
     height, width = green.shape
     factor = min(1.0, regions.COARSE_SIDE / max(height, width))

@@ -122,6 +122,17 @@ class Photos(unittest.TestCase):
         self.assertEqual(result.verdict, "cannot tell")
         self.assertIn("may be a tear", result.judgement.unsettled[0].what)
 
+    def test_a_faint_pattern_is_looked_for_where_it_stands_out_and_noise_is_not(self):
+        rng = np.random.default_rng(4)
+        for name, noise, bar, expected in [("washed out by glare, a quiet photo", 1.0, 30, True),
+                                           ("bright", 6.0, 120, True),
+                                           ("sensor noise alone", 8.0, 0, False),
+                                           ("faint in a noisy photo", 8.0, 30, False)]:
+            with self.subTest(name):
+                green = np.abs(rng.normal(0, noise, (600, 800))).astype(np.float32)
+                green[:, 300:304] = np.maximum(green[:, 300:304], bar)
+                self.assertEqual(locate.shows_pattern(green), expected)
+
     def test_a_green_patch_is_not_taken_for_a_window(self):
         photo, _ = take(wall(1))
         cv2.rectangle(photo, (40, 40), (200, 160), (40, 220, 60), -1)
