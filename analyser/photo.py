@@ -955,7 +955,8 @@ def _judge_content(judgement, window, refresh_ms):
     if window.tears:
         judgement.faults.append(f"window {window.name} tears ({len(window.tears)} tear(s))")
     short = _judge_short_boundary(judgement, window, refresh_ms)
-    return _judge_cut_changes(judgement, window) or short
+    cut = _judge_cut_changes(judgement, window)
+    return _judge_boundary_way_changes(judgement, window) or cut or short
 
 
 def _judge_cut_changes(judgement, window):
@@ -969,6 +970,23 @@ def _judge_cut_changes(judgement, window):
         f"window {window.name} shows {len(cut)} change(s) of content that run into its top or "
         "bottom (rows there blend two frames), of a size not known: each may be a tear, so "
         "whether the window tears is not known",
+        "take another photo with a shutter of 1/1000 s or faster"))
+    return True
+
+
+def _judge_boundary_way_changes(judgement, window):
+    """Changes of content the scan-out boundary's way besides the boundary (see
+    timing.classify_breaks): the display does not show them, so they are the boundary blurred
+    into steps or misread, and a tear may lie hidden in them. Where the window shows no tear
+    otherwise, whether it tears is not settled. Returns whether that is so."""
+    steps = [b for b in window.breaks if b.kind == "unsure" and b.boundary_way and not b.cut]
+    if not window.reliable or window.tears or not steps:
+        return False
+    judgement.unsettled.append(verdict.Unsettled(
+        f"window {window.name} shows {len(steps)} change(s) of content the way of its scan-out "
+        "boundary besides the boundary, which a display does not show: the boundary blurred "
+        "into steps by the exposure, or misread; a tear may hide in them, so whether the "
+        "window tears is not known",
         "take another photo with a shutter of 1/1000 s or faster"))
     return True
 

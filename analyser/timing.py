@@ -48,6 +48,8 @@ class Break:
     # the change runs on into the window's top or bottom rows (a smear cut off there), or is a
     # change in how an exposure blends two frames: of a size not known
     cut: bool = False
+    # newer content above, as at the scan-out boundary, but not the boundary (classify_breaks)
+    boundary_way: bool = False
 
     @property
     def jump_ms(self):
@@ -452,14 +454,20 @@ def smeared_into_ramp(offsets, breaks, frame_px):
 def classify_breaks(breaks, direction, refresh_ms):
     """Marks the scan-out boundary (the largest break with newer content above) and the tears.
     With the direction unknown (0), the largest break is taken for the boundary. A jump of
-    part of a refresh is always a tear: a window that swaps only between scan-outs shows whole
-    refreshes of motion. A change cut off by the window's edge, of a size not known, may be
-    the boundary but is never a tear: "unsure"."""
+    part of a refresh is a tear: a window that swaps only between scan-outs shows whole
+    refreshes of motion. Two kinds of break are "unsure" instead, never a tear: a change cut
+    off by the window's edge, of a size not known, and a change the boundary's way. Down from
+    the boundary each row was scanned out later than the one above, so its content is as new
+    or newer: content older below at a second place is the boundary's own change blurred into
+    two steps by the exposure, or misread."""
     whole = [b for b in breaks if b.jump_ms >= PART_OF_REFRESH * refresh_ms or b.smeared]
     newer_above = [b for b in whole if direction * b.jump_f > 0] if direction else whole
     boundary = max(newer_above, key=lambda b: abs(b.jump_f)) if newer_above else None
     for found in breaks:
-        found.kind = "scan" if found is boundary else "unsure" if found.cut else "tear"
+        found.boundary_way = boundary is not None and found is not boundary and \
+            direction * found.jump_f > 0
+        found.kind = "scan" if found is boundary else \
+            "unsure" if found.cut or found.boundary_way else "tear"
     return boundary
 
 

@@ -110,10 +110,19 @@ class Direction(unittest.TestCase):
         weights = [timing.direction_vote(self.breaks(jump), 1000 / 60)[1]
                    for jump in (0.0033, 0.0007)]
         self.assertGreater(weights[0], weights[1], "a refresh's jump is likelier the boundary")
-        breaks = self.breaks(-0.001, 0.003, -0.001)
-        boundary = timing.classify_breaks(breaks, 1, 1000 / 60)
-        self.assertIs(boundary, breaks[1])
-        self.assertEqual([b.kind for b in breaks], ["tear", "scan", "tear"])
+        kinds = [
+            ("boundary against two tears", (-0.001, 0.003, -0.001), ["tear", "scan", "tear"]),
+            # content older below twice: the boundary blurred into two steps, not a tear
+            ("boundary in two steps", (0.0025, 0.0008), ["scan", "unsure"]),
+            ("a step the boundary's way and a tear", (0.0008, -0.001, 0.0025),
+             ["unsure", "tear", "scan"]),
+        ]
+        for name, jumps, expected in kinds:
+            with self.subTest(name):
+                breaks = self.breaks(*jumps)
+                boundary = timing.classify_breaks(breaks, 1, 1000 / 60)
+                self.assertIs(boundary, breaks[expected.index("scan")])
+                self.assertEqual([b.kind for b in breaks], expected)
         lone = self.breaks(0.0012)  # a fifth of a refresh: only a swap during scan-out does that
         self.assertIsNone(timing.classify_breaks(lone, 0, 1000 / 60))
         self.assertEqual(lone[0].kind, "tear")
