@@ -26,6 +26,7 @@ MAX_POINTS = 4000  # lit points a family is fitted to
 # at a turn of the sweep) peaks apart from the one aligned with all of a window's lines.
 COARSE_PEAKS = 3
 PEAK_SHARE = 0.5
+CLOSE_SHARE = 0.9  # of the best's score after the second stage, to be refined further
 MIN_DENOMINATOR = 0.3  # a family must not fold the region over its vanishing line
 
 
@@ -101,13 +102,14 @@ def fit_family(points, weights, angle, size):
         pick = np.random.default_rng(0).choice(len(points), MAX_POINTS, replace=False)
         points, weights = points[pick], weights[pick]
     centre = points.mean(axis=0)
-    best = None
-    for start in _coarse_peaks(points, weights, angle, size, centre):
-        found = start
-        for stage in SEARCH_STAGES[1:]:
-            found = _best_on_grid(points, weights, size, centre, found[1:], stage)
-        if best is None or found[0] > best[0]:
-            best = found
+    # The peaks are compared after the second stage, and only those that score near the best
+    # there refined by the last: it moves a family by a fraction of the second's step.
+    refined = [_best_on_grid(points, weights, size, centre, start[1:], SEARCH_STAGES[1])
+               for start in _coarse_peaks(points, weights, angle, size, centre)]
+    leading = max(found[0] for found in refined)
+    best = max((_best_on_grid(points, weights, size, centre, found[1:], SEARCH_STAGES[2])
+                for found in refined if found[0] >= CLOSE_SHARE * leading),
+               key=lambda found: found[0])
     return Family(centre, float(best[1]), float(best[2] / size))
 
 
