@@ -315,13 +315,19 @@ def analyser_of(revision, folder):
     return target
 
 
-def run_scoring(root, truth_files, folder):
-    listing = os.path.join(folder, "photos.json")
+def scored_in_process(script, root, files, listing):
+    """The JSON objects a benchmark script prints scoring the files with its hidden --score
+    option, in a process of its own reading the analyser at root. listing: a file to name
+    the files in."""
     with open(listing, "w") as out:
-        json.dump(truth_files, out)
-    done = subprocess.run([sys.executable, __file__, "--score", listing, "--root", root],
+        json.dump(files, out)
+    done = subprocess.run([sys.executable, script, "--score", listing, "--root", root],
                           capture_output=True, text=True, check=True)
-    rows = [json.loads(line) for line in done.stdout.splitlines() if line.startswith("{")]
+    return [json.loads(line) for line in done.stdout.splitlines() if line.startswith("{")]
+
+
+def run_scoring(root, truth_files, folder):
+    rows = scored_in_process(__file__, root, truth_files, os.path.join(folder, "photos.json"))
     return [r for r in rows if "seconds" not in r], [r["seconds"] for r in rows if "seconds" in r]
 
 

@@ -34,7 +34,7 @@ sys.path[:0] = [sys.argv[sys.argv.index("--root") + 1] if "--root" in sys.argv e
 
 from analyser import course, rectify, video, video_io, video_workers  # noqa: E402
 from camera import wall_to_photo, window_to_photo  # noqa: E402
-from photo_bench import analyser_of  # noqa: E402
+from photo_bench import analyser_of, scored_in_process  # noqa: E402
 from photo_scenes import FAMILIES, unlike_ours as unlike_photo  # noqa: E402
 from video_camera import VideoCamera, VideoDisplay, film  # noqa: E402
 
@@ -230,18 +230,12 @@ def score_all(truth_files):
 
 def run_scoring(root, truth_files, folder):
     """Each video's figures as the analyser at root reads it, with its scene and truth."""
-    listing = os.path.join(folder, "videos.json")
-    with open(listing, "w") as out:
-        json.dump(truth_files, out)
-    done = subprocess.run([sys.executable, __file__, "--score", listing, "--root", root],
-                          capture_output=True, text=True, check=True)
     scored = []
-    for line in done.stdout.splitlines():
-        if line.startswith("{"):
-            figures = json.loads(line)
-            with open(figures["file"], "rb") as source:
-                seed, scene, truth, _, long = pickle.load(source)
-            scored.append((seed, scene, truth, figures["result"], figures["spent"], long))
+    for figures in scored_in_process(__file__, root, truth_files,
+                                     os.path.join(folder, "videos.json")):
+        with open(figures["file"], "rb") as source:
+            seed, scene, truth, _, long = pickle.load(source)
+        scored.append((seed, scene, truth, figures["result"], figures["spent"], long))
     return scored
 
 
