@@ -29,6 +29,11 @@ LOST_FRAMES = 3  # a window not read this many frames running is looked for agai
 # stands within half its size of where it was, with sides within this share of their lengths:
 # a frame whose bars run along the frame lines may give a search an outline across two windows.
 REFOUND_SHARE = 0.1
+# A window read in the frame before keeps its outline where a search's corners stand further
+# than this share of its diagonal from it: one of the two is wrong, and a search just after a
+# turn of the sweep, the bars by a frame line, can be (an outline 25 video pixels off, read
+# through for 600 ms). Nearer, the search's fresh outline is taken.
+REPLACED_SHARE = 0.01
 # Compression and the outline's error bend a bar by a pixel or two over the rows of one frame, so
 # a tear must jump by more than that, away from the window's top and bottom; and a window must
 # show tears in this share of its frames to be found tearing.
@@ -96,6 +101,9 @@ class Tracked:
         """Whether an outline a search found can be this window's, where it was read."""
         if not self.seen.moments:
             return True
+        if not self.lost:
+            diagonal = np.linalg.norm(self.corners[2] - self.corners[0])
+            return bool(np.abs(corners - self.corners).max() <= REPLACED_SHARE * diagonal)
         sides, before = _side_lengths(corners), _side_lengths(self.corners)
         moved = np.linalg.norm(corners.mean(axis=0) - self.corners.mean(axis=0))
         return bool(moved <= 0.5 * before.min() and np.all(

@@ -197,6 +197,24 @@ class TurnsOfTheSweep(unittest.TestCase):
                 self.assertLess(abs(window.offset_ms), 1.0)
         self.assertEqual(result.verdict, "in sync")
 
+    def test_a_search_moves_a_window_read_just_before_only_a_little(self):
+        """A search just after a turn can trace a window pixels off where it was being read
+        right: a window read in the frame before keeps its outline then, and takes a search's
+        that stands a pixel or so away; a window lost a while takes one within REFOUND_SHARE."""
+        corners = np.array([[981.0, 311.0], [1781.0, 306.0], [1778.0, 754.0], [984.0, 763.0]])
+        off = corners + [-25.0, 8.0]
+        cases = [("read before, the search a pixel away", 0, corners + 1.0, True),
+                 ("read before, the search 25 pixels off", 0, off, False),
+                 ("lost for frames, the search 25 pixels off", video.LOST_FRAMES, off, True),
+                 ("lost, the search across two windows", video.LOST_FRAMES,
+                  corners * [1.8, 1.0], False)]
+        for name, lost, found, taken in cases:
+            with self.subTest(name):
+                tracked = video.Tracked("1920,0", (1920, 0, 1920, 1080, "V"), False,
+                                        corners, (False,) * 4, lost=lost)
+                tracked.seen.moments.append(1200.0)
+                self.assertEqual(tracked.could_be_at(found), taken)
+
 
 class WindowsShowingNoBoundary(unittest.TestCase):
     def test_are_timed_by_the_refreshes_another_window_shows(self):
